@@ -1,0 +1,55 @@
+// The one FT245R session of the run: the only user of the D2XX calls.
+// The five operations are serialised by a lock, so the interrupt release
+// can use writeIdle and close from its own thread while the player writes:
+// a frame always goes out whole, and nothing reaches the device after close.
+#pragma once
+
+#include <cstdint>
+
+#include "d2xx/d2xx.h"
+
+namespace pitchime {
+
+struct DeviceDetails {
+    std::uint32_t Flags = 0;
+    std::uint32_t Type = 0;
+    std::uint32_t ID = 0;
+    std::uint32_t LocId = 0;
+    char serialNumber[d2xx::serialNumberSize] = {};
+    char Description[d2xx::descriptionSize] = {};
+    FT_HANDLE ftHandle = nullptr;
+};
+
+struct BoardPort {
+    FT_HANDLE handle = nullptr;
+    std::uint32_t deviceStatus = 0;
+    std::uint32_t bytesWritten = 0;
+    std::uint32_t deviceCount = 0;
+    DeviceDetails details;
+    bool isOpen = false;
+};
+
+extern BoardPort boardPort;
+
+namespace board {
+inline constexpr std::uint32_t baudRate = 3000000;
+inline constexpr unsigned char directionMask = 0xFF;
+inline constexpr unsigned char bitBangMode = 1;
+
+// FT_Open of device 0; returns the status (0: open).
+std::uint32_t open();
+// Lists and reports the device, sets baud rate and bit-bang mode, rests the lines.
+void configure();
+// Sends writeFrame in one device write.
+void writeFrame();
+// Sends the idle pattern in one device write.
+void writeIdle();
+// Closes the device; on a session that is not open reaches no device and
+// returns FT_INVALID_HANDLE.
+std::uint32_t close();
+}  // namespace board
+
+// A register write: encodeWriteFrame then board::writeFrame, as one step.
+void writeRegister(std::int32_t value, int address);
+
+}  // namespace pitchime

@@ -1,0 +1,31 @@
+// The console: the system's only log. Every module prints through here so
+// that stream lines and formatted trace lines share one buffer and reach
+// the console in program order. Nothing here allocates.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+namespace pitchime::console {
+
+// Where output goes; standard output unless a test or the renderer
+// redirects it. nullptr silences it.
+void setStream(std::FILE* stream);
+std::FILE* stream();
+
+// Text as it stands, then a flush.
+void text(std::string_view s);
+// Text, an end of line, then a flush. line() alone is an empty line.
+void line(std::string_view s = {});
+// Label followed by a number, an end of line, then a flush.
+void lineInt(std::string_view label, std::int64_t value);
+void lineUnsigned(std::string_view label, std::uint64_t value);
+
+// printf-style output, not flushed: the format carries its own "\n".
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void format(const char* fmt, ...);
+
+}  // namespace pitchime::console

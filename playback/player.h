@@ -1,0 +1,47 @@
+// The real-time players and what they share: TempoStats, sixtyFourthMs and
+// the description of a player the session driver runs.
+#pragma once
+
+#include <cstdint>
+
+#include "score/check.h"
+
+namespace pitchime {
+
+struct TempoStats {
+    std::int32_t rowStart = 0;
+    std::int32_t rowEnd = 0;
+    std::int32_t quarterSum = 0;
+};
+
+extern TempoStats tempoStats;
+extern std::int32_t sixtyFourthMs;
+
+struct Player {
+    void (*playScore)();
+    PlayRules rules;
+};
+
+namespace threeVoice {
+void playScore();
+inline constexpr PlayRules rules{3, 0, -1};
+}  // namespace threeVoice
+
+namespace trill {
+void playScore();
+inline constexpr PlayRules rules{INT32_MAX, 3, 2};
+}  // namespace trill
+
+inline constexpr Player threeVoicePlayer{threeVoice::playScore, threeVoice::rules};
+inline constexpr Player trillPlayer{trill::playScore, trill::rules};
+
+// The parts of a row both players share.
+namespace rowFrame {
+// 64 / L sixty-fourth notes, as printed and (in the three-voice player) waited.
+std::int32_t durationMs(std::int32_t lengthValue);
+// Stamps the end, prints "REAL:\t" and the elapsed ticks with two line ends,
+// adds the row's quarter-note time to quarterSum.
+void finish(std::int32_t lengthValue);
+}  // namespace rowFrame
+
+}  // namespace pitchime

@@ -1,0 +1,27 @@
+// Refuses, before anything is played, a score that a player cannot play:
+// the loader accepts any text, the players need sane values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "score/score.h"
+
+namespace pitchime {
+
+// What a player needs of a score.
+struct PlayRules {
+    std::int32_t maxPart;        // voice columns the player can sound
+    std::int32_t minRowValues;   // values every row needs besides PART + 1
+    std::int32_t noteColumns;    // -1: the PART voice columns; else this many
+};
+
+// Returns "" for a playable score, else one line starting "Score error:"
+// that names the file's line number and what is wrong.
+std::string checkScore(const Score& s, const PlayRules& rules);
+
+// 60000 / (16 * bpm) in whole milliseconds, truncated; 0 for bpm beyond
+// 3750, computed without overflow for any bpm of 1 or more.
+std::int32_t sixtyFourthMsFor(std::int32_t bpm);
+
+}  // namespace pitchime

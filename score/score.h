@@ -1,0 +1,50 @@
+// The score: a BPM line, a PART line, then one row of comma-separated
+// integers per line. Loaded once before play and read-only afterwards.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace pitchime {
+
+// One score line as its comma-separated values, in order.
+using ScoreRow = std::span<const std::int32_t>;
+
+struct Score {
+    // The file's text lines without their line ends, stored back to back:
+    // line i is lineText[lineEnds[i-1] .. lineEnds[i]).
+    std::vector<char> lineText;
+    std::vector<std::size_t> lineEnds;
+    std::int32_t bpm = 0;
+    std::int32_t part = 0;
+    // All rows' values back to back: row i is values[rowEnds[i-1] .. rowEnds[i]).
+    std::vector<std::int32_t> values;
+    std::vector<std::size_t> rowEnds;
+
+    std::size_t lineCount() const { return lineEnds.size(); }
+    std::string_view line(std::size_t i) const;
+    std::size_t rowCount() const { return rowEnds.size(); }
+    ScoreRow row(std::size_t i) const;
+};
+
+extern Score score;
+
+// Reads a number the way atoi does: leading white space, an optional sign,
+// decimal digits up to the first other byte (or a NUL); 0 without digits;
+// saturated at the signed 32-bit limits. Never fails.
+std::int32_t readNumber(std::string_view text);
+
+// Appends every line of `file` (opened in binary, at its start) to
+// score's lines, applying the text rules itself: CR LF reads as LF, and a
+// byte 0x1A ends the file. A read error ends reading like the end of the
+// file. Leaves the file open.
+void readScoreLines(std::FILE* file, Score& into = score);
+
+// Sets part from line 2 and turns every line from the third on into a row.
+void parseScore(Score& into = score);
+
+}  // namespace pitchime

@@ -1,0 +1,22 @@
+// The session driver: the entry point of both programs, from start-up to
+// "Closed", and the interrupt release.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "playback/player.h"
+
+namespace pitchime {
+
+// The typed file name and the open score file, shared with the release.
+extern std::string typedFileName;
+
+// Runs the whole session with `player`; returns the exit status.
+int runSession(int argc, char** argv, const Player& player);
+
+// The Ctrl+C release: prints its messages, rests the lines, closes the
+// device and the score file, and ends the process with status 0.
+[[noreturn]] void onInterrupt();
+
+}  // namespace pitchime
