@@ -1,0 +1,33 @@
+// Virtual time, for offline rendering and tests: sleeping advances a clock
+// at once instead of waiting, there is no console to clear or key to wait
+// for, and nothing happens on Ctrl+C.
+#include <atomic>
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace pitchime::platform {
+
+namespace {
+std::atomic<std::int64_t> virtualUs{0};
+}
+
+void sleepMs(std::int32_t ms) {
+    if (ms > 0) virtualUs += std::int64_t{ms} * 1000;
+}
+
+std::int32_t clockMs() { return static_cast<std::int32_t>(virtualUs.load() / 1000); }
+
+std::int64_t nowUs() { return virtualUs.load(); }
+
+void beginTimerResolution() {}
+void endTimerResolution() {}
+void clearConsole() {}
+void waitKey() {}
+void restoreConsole() {}
+
+bool installInterrupt(void (*)()) { return true; }
+
+void exitNow(int status) { std::_Exit(status); }
+
+}  // namespace pitchime::platform
