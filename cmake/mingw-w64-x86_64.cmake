@@ -1,8 +1,8 @@
 # Cross build for 64-bit Windows with MinGW-w64 from a Linux host
 # (Debian: g++-mingw-w64-x86-64-posix, mingw-w64-tools; wine to run the
-# results). The programs link libgcc, libstdc++ and winpthread statically,
-# so the .exe files need nothing on a bare Windows but the system DLLs and
-# the driver's FTD2XX.dll.
+# results). cmake/windows.cmake links libgcc, libstdc++ and winpthread
+# statically, so the .exe files need nothing on a bare Windows but the
+# system DLLs and the driver's FTD2XX.dll.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 
@@ -21,12 +21,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-
-# Tests run the cross-built programs under wine. Debian installs the 64-bit
-# loader as /usr/lib/wine/wine64 and no wine64 on the PATH.
-find_program(PITCHIME_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib64/wine /opt/wine-stable/bin NO_CMAKE_FIND_ROOT_PATH)
-if(PITCHIME_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PITCHIME_WINE})
-endif()
