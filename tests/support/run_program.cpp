@@ -39,9 +39,37 @@ const std::filesystem::path& tempDir() {
     return dir;
 }
 
+// Windows text mode writes every "\n" as "\r\n"; the expectations are
+// written with "\n".
+std::string withUnixLineEnds(const std::string& text) {
+    std::string converted;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) converted += text[i];
+    return converted;
+}
+
+std::string withWindowsLineEnds(const std::string& text) {
+    std::string converted;
+    for (char c : text) converted += c == '\n' ? "\r\n" : std::string(1, c);
+    return converted;
+}
+
+void setWineEnvironment() {
+    setenv("WINEPREFIX", PITCHIME_WINE_PREFIX, 1);
+    // No diagnostics of wine's own on standard error, and no Mono or Gecko
+    // installers for a prefix that only runs console programs.
+    setenv("WINEDEBUG", "-all", 1);
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+}
+
 }  // namespace
 
-std::string programPath(const std::string& name) { return std::string(PITCHIME_BIN_DIR) + "/" + name; }
+std::string programPath(const std::string& name) {
+    if (underWine()) return std::string(PITCHIME_WINE_PROGRAMS) + "/" + name + ".exe";
+    return std::string(PITCHIME_BIN_DIR) + "/" + name;
+}
+
+bool underWine() { return PITCHIME_WINE[0] != '\0'; }
 
 std::string tempPath(const std::string& name) { return (tempDir() / name).string(); }
 
@@ -62,7 +90,11 @@ RunResult run(const std::string& program, const RunOptions& options) {
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
 
-    std::vector<std::string> argStrings{program};
+    // A Windows program is started by wine's loader.
+    const bool viaWine = underWine() && program.ends_with(".exe");
+    std::vector<std::string> argStrings;
+    if (viaWine) argStrings.push_back(PITCHIME_WINE);
+    argStrings.push_back(program);
     argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
     std::vector<char*> argv;
     for (auto& a : argStrings) argv.push_back(a.data());
@@ -77,8 +109,9 @@ RunResult run(const std::string& program, const RunOptions& options) {
         for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
         // A test run from a background shell inherits SIGINT ignored.
         signal(SIGINT, SIG_DFL);
+        if (viaWine) setWineEnvironment();
         for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
-        execv(program.c_str(), argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     close(inPipe[0]);
@@ -90,10 +123,13 @@ RunResult run(const std::string& program, const RunOptions& options) {
     if (!options.input.empty()) {
         [[maybe_unused]] auto written = write(inPipe[1], options.input.data(), options.input.size());
     }
-    close(inPipe[1]);
+    if (!options.holdInput) close(inPipe[1]);
 
     RunResult result;
     bool interrupted = false;
+    // Under wine the output's line ends are Windows ones.
+    const std::string interruptAfter =
+        viaWine ? withWindowsLineEnds(options.interruptAfter) : options.interruptAfter;
     const long long deadline = nowMs() + options.timeoutMs;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     int open = 2;
@@ -117,16 +153,21 @@ RunResult run(const std::string& program, const RunOptions& options) {
             }
             (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
         }
-        if (!interrupted && !options.interruptAfter.empty() &&
-            result.out.find(options.interruptAfter) != std::string::npos) {
+        if (!interrupted && !interruptAfter.empty() && result.out.find(interruptAfter) != std::string::npos) {
             kill(pid, SIGINT);
             interrupted = true;
         }
     }
     for (auto& fd : fds)
         if (fd.fd >= 0) close(fd.fd);
+    if (options.holdInput) close(inPipe[1]);
     int status = 0;
     waitpid(pid, &status, 0);
+    result.rawOut = result.out;
+    if (viaWine) {
+        result.out = withUnixLineEnds(result.out);
+        result.err = withUnixLineEnds(result.err);
+    }
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;

@@ -9,10 +9,11 @@
 namespace pitchime::test {
 
 struct RunResult {
-    std::string out;
+    std::string out;     // under wine with Windows line ends made "\n"
+    std::string rawOut;  // as the program wrote it
     std::string err;
-    int status = -1;     // exit status, or -1 if it did not exit normally
-    int signal = 0;      // the signal that ended it, if any
+    int status = -1;  // exit status, or -1 if it did not exit normally
+    int signal = 0;   // the signal that ended it, if any
     bool timedOut = false;
 };
 
@@ -23,6 +24,9 @@ struct RunOptions {
     int timeoutMs = 30000;
     // Sends SIGINT once standard output contains this text (if not empty).
     std::string interruptAfter;
+    // Keeps standard input open, with nothing more to read, until the
+    // program ends, so that it waits at a prompt instead of reading its end.
+    bool holdInput = false;
 };
 
 // Runs `program` (a path) in a session of its own, without a controlling
@@ -31,6 +35,11 @@ RunResult run(const std::string& program, const RunOptions& options);
 
 // Path of a built program by name.
 std::string programPath(const std::string& name);
+
+// Whether the tests run the Windows programs: the cross-built .exe files
+// beside the stand-in FTD2XX.dll, started through wine in a prefix of the
+// test build. programPath then names the .exe files.
+bool underWine();
 
 // A file in a fresh temporary directory, removed with the directory at exit.
 std::string tempPath(const std::string& name);

@@ -1,0 +1,47 @@
+// What the end-to-end tests share: the programs' fixed output, a run
+// against the virtual board with its trace, and the checks of a transcript
+// and of a trace's end.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/run_program.h"
+#include "support/trace.h"
+
+namespace pitchime::test {
+
+std::vector<std::string> splitLines(const std::string& text);
+
+// Compares a transcript line by line. An expected line ending in '*'
+// matches any line with that prefix followed by a number of at least the
+// value given after the '*' (for measured times), e.g. "REAL:\t*16".
+void expectTranscript(const std::string& actual, const std::string& expected);
+
+// From "Initializing..." (the console is not cleared without a terminal)
+// to "Opening FT245R...".
+extern const std::string banner;
+
+// From "Successed!" to the READY line of the configured virtual board.
+std::string deviceReport(int devices = 1);
+
+// The worked example at 3750 BPM, so that a sixty-fourth note lasts 1 ms.
+extern const std::string fourRows;
+
+struct BoardRun {
+    RunResult result;
+    std::vector<TraceEvent> trace;
+};
+
+// Runs a program against the virtual board with a trace of its own.
+BoardRun runWithBoard(const std::string& program, RunOptions options, const std::string& traceName);
+
+// The three control words of a run, as (address, value) register writes.
+std::vector<std::pair<int, int>> runControlWords();
+
+// The lines were rested, then the device closed, and the board saw no
+// protocol violation.
+void expectCleanEnd(const std::vector<TraceEvent>& trace);
+
+}  // namespace pitchime::test

@@ -1,0 +1,160 @@
+// The Windows programs under wine, beyond the shared end-to-end tests: the
+// text conventions of Windows, the driver library bound when a program
+// loads, and Ctrl+C. Wine turns a SIGINT sent to the program into the
+// console's Ctrl+C event, on a thread of its own, as Windows does for a key
+// press; the C runtime then runs the program's SIGINT handler there.
+//
+// Started this way a program has no console, as on Windows when it is
+// started detached: "cls" is not run and "READY?" does not wait for a key,
+// so Ctrl+C at "READY?" cannot be tested here.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/e2e.h"
+
+namespace pitchime::test {
+namespace {
+
+const std::string releaseLines =
+    "\n"
+    "Ctrl + C Interreput Catched\n"
+    "Releasing Handles...\n"
+    "FT_Close Result:\t0\n"
+    "Released\n";
+
+// The release rested the lines and closed the device, and after that
+// nothing reached the device (listing devices does not use it).
+void expectRestedAndClosedForGood(const std::vector<TraceEvent>& trace) {
+    std::vector<const TraceEvent*> deviceCalls;
+    for (const auto& e : trace)
+        if (!e.call.empty()) deviceCalls.push_back(&e);
+    std::size_t close = 0;
+    while (close < deviceCalls.size() && deviceCalls[close]->call != "FT_Close") ++close;
+    ASSERT_LT(close, deviceCalls.size()) << "no FT_Close";
+    ASSERT_GT(close, 0u);
+    EXPECT_EQ(deviceCalls[close - 1]->call, "FT_Write");
+    EXPECT_EQ(deviceCalls[close - 1]->fields.at("bytes"), "ff2404");
+    for (std::size_t i = close + 1; i < deviceCalls.size(); ++i) {
+        const std::string& name = deviceCalls[i]->call;
+        EXPECT_TRUE(name == "FT_CreateDeviceInfoList" || name == "FT_GetDeviceInfoDetail")
+            << name << " after FT_Close";
+    }
+}
+
+TEST(Windows, TextWrittenTheWindowsWay) {
+    // A score saved by a Windows editor (CR LF line ends), its name typed at
+    // the console (which hands the program "name\r\n"): the run is the one
+    // of the same score with "\n" line ends.
+    std::string crlfRows;
+    for (char c : fourRows) crlfRows += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const std::string unixScore = writeTempFile("unix.txt", fourRows);
+    const std::string windowsScore = writeTempFile("windows.txt", crlfRows);
+    const BoardRun unix = runWithBoard("pitchime", {.args = {unixScore}}, "unix-text");
+    const BoardRun windows = runWithBoard("pitchime", {.input = windowsScore + "\r\n"}, "windows-text");
+
+    EXPECT_EQ(windows.result.status, 0);
+    EXPECT_NE(windows.result.out.find("Open File:\nOpened!\n\nLoad File:\t" + windowsScore +
+                                      "\nBPM:\t3750\n64th note time:\t1\nPART:\t3\n"),
+              std::string::npos)
+        << windows.result.out;
+    EXPECT_NE(windows.result.out.find("\nREADY?\n60,64,67,4\n16\n"), std::string::npos);
+    EXPECT_NE(windows.result.out.find("\nClosed\n"), std::string::npos);
+    EXPECT_FALSE(registerWrites(unix.trace).empty());
+    EXPECT_EQ(registerWrites(windows.trace), registerWrites(unix.trace));
+    expectCleanEnd(windows.trace);
+
+    // Standard output is in text mode: every line ends "\r\n".
+    const std::string& raw = windows.result.rawOut;
+    for (std::size_t i = raw.find('\n'); i != std::string::npos; i = raw.find('\n', i + 1)) {
+        ASSERT_TRUE(i > 0 && raw[i - 1] == '\r') << "bare line end at byte " << i;
+    }
+}
+
+TEST(Windows, ProgramsNeedTheDriverLibrary) {
+    // FTD2XX.dll is bound when the program loads: without it the program
+    // never starts. Windows says so in a message box and ends it with
+    // STATUS_DLL_NOT_FOUND; wine says so on standard error when its loader
+    // may report errors, and ends it with a status of its own.
+    const std::filesystem::path alone = tempPath("without-driver");
+    std::filesystem::create_directories(alone);
+    for (const char* program : {"pitchime", "pitchime-trill"}) {
+        SCOPED_TRACE(program);
+        const std::filesystem::path copy = alone / (std::string(program) + ".exe");
+        std::filesystem::copy_file(programPath(program), copy,
+                                   std::filesystem::copy_options::overwrite_existing);
+        const RunResult result = run(copy.string(), {.env = {{"WINEDEBUG", "-all,err+module"}}});
+        EXPECT_NE(result.status, 0);
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find("FTD2XX.dll"), std::string::npos) << result.err;
+    }
+}
+
+TEST(WindowsInterrupt, DuringPlay) {
+    // At 1 BPM a sixty-fourth note lasts 3750 ms: the interrupt comes while
+    // the player waits after its first writes, so the transcript is exact.
+    struct Case {
+        const char* program;
+        std::string score;
+        std::string played;
+    };
+    const std::vector<Case> cases = {
+        {"pitchime", "1\n1\n69,64\n57,64\n",
+         "PART:\t1\n\nREADY?\n69,64\n3750\nWRITE_LOW:\t\t152\nWRITE_HIGH:\t\t10\n\n\n"},
+        {"pitchime-trill", "1\n2\n69,57,16\n57,69,16\n",
+         "PART:\t2\n\nREADY?\n69,57,16\n15000\nWRITE_LOW:\t\t152\nWRITE_HIGH:\t\t10\n\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        const std::string score = writeTempFile("slow.txt", c.score);
+        const BoardRun run = runWithBoard(c.program, {.args = {score}, .interruptAfter = c.played},
+                                          std::string("play-") + c.program);
+        EXPECT_EQ(run.result.status, 0);
+        EXPECT_EQ(run.result.err, "");
+        EXPECT_EQ(run.result.out, banner + deviceReport() + "\nOpened!\n\nLoad File:\t" + score +
+                                      "\nBPM:\t1\n64th note time:\t3750\n" + c.played + releaseLines);
+        auto expected = runControlWords();
+        expected.insert(expected.end(), {{0, 152}, {0, 10}});
+        EXPECT_EQ(registerWrites(run.trace), expected);
+        expectCleanEnd(run.trace);
+    }
+}
+
+TEST(WindowsInterrupt, AtThePrompt) {
+    // Standard input stays open: the main thread is blocked reading it.
+    for (const char* program : {"pitchime", "pitchime-trill"}) {
+        SCOPED_TRACE(program);
+        const BoardRun run = runWithBoard(program, {.interruptAfter = "Open File:", .holdInput = true},
+                                          std::string("prompt-") + program);
+        EXPECT_EQ(run.result.status, 0);
+        EXPECT_EQ(run.result.out, banner + deviceReport() + "Open File:" + releaseLines);
+        EXPECT_TRUE(registerWrites(run.trace).empty());
+        expectCleanEnd(run.trace);
+    }
+}
+
+TEST(WindowsInterrupt, WhileTheDriverOpensTheDevice) {
+    // The interrupt comes while the main thread is inside FT_Open; the
+    // release closes the device once the open returns, and the main thread,
+    // which goes on meanwhile, sends nothing more.
+    const BoardRun run = runWithBoard(
+        "pitchime",
+        {.env = {{"PITCHIME_VBOARD_OPEN_DELAY_MS", "2000"}}, .interruptAfter = "Opening FT245R...\n"},
+        "opening");
+    EXPECT_EQ(run.result.status, 0);
+    const std::string& out = run.result.out;
+    ASSERT_EQ(out.rfind(banner, 0), 0u) << out;
+    std::size_t at = banner.size();
+    for (const char* line :
+         {"Ctrl + C Interreput Catched\n", "Releasing Handles...\n", "FT_Close Result:\t0\n", "Released\n"}) {
+        at = out.find(line, at);
+        ASSERT_NE(at, std::string::npos) << "missing " << line << " in\n" << out;
+    }
+    EXPECT_EQ(calls(run.trace).front(), "FT_Open");
+    expectRestedAndClosedForGood(run.trace);
+}
+
+}  // namespace
+}  // namespace pitchime::test
