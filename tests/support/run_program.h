@@ -11,8 +11,8 @@ namespace pitchime::test {
 struct RunResult {
     std::string out;
     std::string err;
-    int status = -1;     // exit status, or -1 if it did not exit normally
-    int signal = 0;      // the signal that ended it, if any
+    int status = -1;  // exit status, or -1 if it did not exit normally
+    int signal = 0;   // the signal that ended it, if any
     bool timedOut = false;
 };
 
