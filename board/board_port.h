@@ -27,6 +27,8 @@ struct BoardPort {
     std::uint32_t deviceCount = 0;
     DeviceDetails details;
     bool isOpen = false;
+    // Set by close, for good: later opens, writes and closes reach no device.
+    bool released = false;
 };
 
 extern BoardPort boardPort;

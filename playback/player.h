@@ -2,6 +2,7 @@
 // the description of a player the session driver runs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "score/check.h"
@@ -23,6 +24,8 @@ struct Player {
 };
 
 namespace threeVoice {
+// 1 while counter v is stopped by its stop control word for a rest.
+extern std::array<int, 3> voiceSilenced;
 void playScore();
 inline constexpr PlayRules rules{3, 0, -1};
 }  // namespace threeVoice

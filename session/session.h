@@ -20,3 +20,9 @@ int runSession(int argc, char** argv, const Player& player);
 [[noreturn]] void onInterrupt();
 
 }  // namespace pitchime
+
+namespace pitchime {
+// Ends the process with `status` after runSession, unless an interrupt
+// release is already ending it.
+[[noreturn]] void finishProcess(int status);
+}  // namespace pitchime

@@ -1,0 +1,102 @@
+#include "board/board_port.h"
+
+#include <cinttypes>
+#include <mutex>
+
+#include "board/write_frame.h"
+#include "common/console.h"
+
+namespace pitchime {
+
+BoardPort boardPort;
+
+namespace {
+// Serialises the five operations: the interrupt release calls writeIdle and
+// close from its own thread while the main thread may be inside writeFrame.
+std::mutex portLock;
+}  // namespace
+
+namespace board {
+
+std::uint32_t open() {
+    std::lock_guard guard(portLock);
+    if (boardPort.released) return boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
+    boardPort.deviceStatus = FT_Open(0, &boardPort.handle);
+    boardPort.isOpen = boardPort.deviceStatus == d2xx::FT_OK;
+    return boardPort.deviceStatus;
+}
+
+void configure() {
+    {
+        std::lock_guard guard(portLock);
+        FT_CreateDeviceInfoList(&boardPort.deviceCount);
+    }
+    console::lineUnsigned("Number of devices is ", boardPort.deviceCount);
+
+    DeviceDetails& d = boardPort.details;
+    {
+        std::lock_guard guard(portLock);
+        FT_GetDeviceInfoDetail(0, &d.Flags, &d.Type, &d.ID, &d.LocId, d.serialNumber, d.Description,
+                               &d.ftHandle);
+    }
+    // A library that fills the whole buffer leaves no terminator.
+    d.Description[sizeof d.Description - 1] = '\0';
+    console::format("Dev:\n");
+    console::format("\tFlags\t\t=0x%" PRIx32 "\n", d.Flags);
+    console::format("\tType\t\t=0x%" PRIx32 "\n", d.Type);
+    console::format("\tID\t\t=0x%" PRIx32 "\n", d.ID);
+    console::format("\tLocId\t\t=0x%" PRIx32 "\n", d.LocId);
+    console::format("\tDescription\t=%s\n", d.Description);
+    // A handle is pointer-sized: printed in full where that is wider than 32 bits.
+    console::format("\tftHandle\t=0x%" PRIxPTR "\n\n", reinterpret_cast<std::uintptr_t>(d.ftHandle));
+
+    {
+        std::lock_guard guard(portLock);
+        if (!boardPort.released) FT_SetBaudRate(boardPort.handle, baudRate);
+    }
+    console::format("BaudRate:\t%d\n", static_cast<int>(baudRate));
+    {
+        std::lock_guard guard(portLock);
+        if (!boardPort.released) FT_SetBitMode(boardPort.handle, directionMask, bitBangMode);
+    }
+    console::format("DIRECTION:\t0x%x\n", static_cast<unsigned>(directionMask));
+    console::format("MODE:\t\t0x%x\n\n", static_cast<unsigned>(bitBangMode));
+    console::format("%s is READY.\n\n", d.Description);
+    writeIdle();
+}
+
+namespace {
+void write(const std::uint8_t* bytes, std::uint32_t size) {
+    std::lock_guard guard(portLock);
+    if (!boardPort.isOpen) {
+        boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
+        return;
+    }
+    boardPort.deviceStatus =
+        FT_Write(boardPort.handle, const_cast<std::uint8_t*>(bytes), size, &boardPort.bytesWritten);
+}
+}  // namespace
+
+void writeFrame() { write(pitchime::writeFrame.data(), writeFrameSize); }
+
+void writeIdle() { write(idlePattern.data(), idlePattern.size()); }
+
+std::uint32_t close() {
+    std::lock_guard guard(portLock);
+    // Closed for good, also when the device was never open: an interrupt
+    // release before open must keep the main thread from opening it after.
+    const bool wasOpen = boardPort.isOpen;
+    boardPort.released = true;
+    boardPort.isOpen = false;
+    if (!wasOpen) return boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
+    return boardPort.deviceStatus = FT_Close(boardPort.handle);
+}
+
+}  // namespace board
+
+void writeRegister(std::int32_t value, int address) {
+    encodeWriteFrame(value, address);
+    board::writeFrame();
+}
+
+}  // namespace pitchime

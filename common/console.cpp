@@ -1,0 +1,51 @@
+#include "common/console.h"
+
+#include <cinttypes>
+#include <cstdarg>
+
+namespace pitchime::console {
+
+namespace {
+std::FILE* out = stdout;
+}
+
+void setStream(std::FILE* stream) { out = stream; }
+
+std::FILE* stream() { return out; }
+
+void text(std::string_view s) {
+    if (!out) return;
+    std::fwrite(s.data(), 1, s.size(), out);
+    std::fflush(out);
+}
+
+void line(std::string_view s) {
+    if (!out) return;
+    std::fwrite(s.data(), 1, s.size(), out);
+    std::fputc('\n', out);
+    std::fflush(out);
+}
+
+void lineInt(std::string_view label, std::int64_t value) {
+    if (!out) return;
+    std::fwrite(label.data(), 1, label.size(), out);
+    std::fprintf(out, "%" PRId64 "\n", value);
+    std::fflush(out);
+}
+
+void lineUnsigned(std::string_view label, std::uint64_t value) {
+    if (!out) return;
+    std::fwrite(label.data(), 1, label.size(), out);
+    std::fprintf(out, "%" PRIu64 "\n", value);
+    std::fflush(out);
+}
+
+void format(const char* fmt, ...) {
+    if (!out) return;
+    va_list args;
+    va_start(args, fmt);
+    std::vfprintf(out, fmt, args);
+    va_end(args);
+}
+
+}  // namespace pitchime::console

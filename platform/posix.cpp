@@ -1,0 +1,153 @@
+// The platform layer for Linux and macOS.
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "platform/platform.h"
+
+namespace pitchime::platform {
+
+namespace {
+
+std::int64_t monotonicUs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1000000 + now.tv_nsec / 1000;
+}
+
+// The clock's origin: taken before main runs.
+const std::int64_t startUs = monotonicUs();
+
+#if defined(__linux__)
+unsigned long savedTimerSlack = 0;  // NOLINT: only the main thread plays
+#endif
+
+// The terminal state waitKey changed, kept so that the interrupt release
+// can put it back from its own thread.
+std::mutex consoleLock;
+int keyTerminal = -1;
+termios savedTerminal{};
+
+}  // namespace
+
+void sleepMs(std::int32_t ms) {
+    if (ms <= 0) return;
+    // Sleep to an absolute deadline so that an interrupted sleep resumes
+    // for the remaining time only.
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += ms / 1000;
+    deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+#if defined(__APPLE__)
+    // macOS has no clock_nanosleep: a relative sleep, repeated on interruption.
+    timespec rest{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&rest, &rest) == -1 && errno == EINTR) {
+    }
+#else
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+#endif
+}
+
+std::int32_t clockMs() { return static_cast<std::int32_t>((monotonicUs() - startUs) / 1000); }
+
+std::int64_t nowUs() { return monotonicUs() - startUs; }
+
+void beginTimerResolution() {
+#if defined(__linux__)
+    // The kernel may defer a sleeping thread's wake-up by its timer slack
+    // (50 us by default) to batch wake-ups; 1 ns asks for none.
+    savedTimerSlack = static_cast<unsigned long>(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
+    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+#endif
+}
+
+void endTimerResolution() {
+#if defined(__linux__)
+    prctl(PR_SET_TIMERSLACK, savedTimerSlack, 0, 0, 0);
+#endif
+}
+
+void clearConsole() {
+    if (!isatty(STDOUT_FILENO)) return;
+    std::fputs("\033[H\033[2J\033[3J", stdout);
+    std::fflush(stdout);
+}
+
+void waitKey() {
+    // One key from the controlling terminal, whatever standard input is.
+    int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return;  // no terminal: nobody to press a key
+    termios raw{};
+    {
+        std::lock_guard guard(consoleLock);
+        if (tcgetattr(fd, &savedTerminal) != 0) {
+            ::close(fd);
+            return;
+        }
+        raw = savedTerminal;
+        // Unbuffered and not echoed; Ctrl+C still raises SIGINT.
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        tcsetattr(fd, TCSANOW, &raw);
+        keyTerminal = fd;
+    }
+    unsigned char key = 0;
+    while (::read(fd, &key, 1) == -1 && errno == EINTR) {
+    }
+    restoreConsole();
+}
+
+void restoreConsole() {
+    std::lock_guard guard(consoleLock);
+    if (keyTerminal < 0) return;
+    tcsetattr(keyTerminal, TCSANOW, &savedTerminal);
+    ::close(keyTerminal);
+    keyTerminal = -1;
+}
+
+bool installInterrupt(void (*release)()) {
+    // SIGINT is blocked in every thread and taken by one thread that waits
+    // for it, so the release runs as ordinary code, not inside a signal
+    // handler. Threads started later inherit the mask.
+    // A shell starts background jobs with SIGINT ignored; an ignored signal
+    // never becomes pending, so take the default disposition first.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    if (sigaction(SIGINT, &byDefault, nullptr) != 0) return false;
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    if (pthread_sigmask(SIG_BLOCK, &interrupt, nullptr) != 0) return false;
+    std::thread([interrupt, release] {
+        int signal = 0;
+        while (sigwait(&interrupt, &signal) != 0) {
+        }
+        release();
+    }).detach();
+    return true;
+}
+
+void exitNow(int status) { std::_Exit(status); }
+
+}  // namespace pitchime::platform

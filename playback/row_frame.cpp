@@ -1,0 +1,28 @@
+#include "common/console.h"
+#include "platform/platform.h"
+#include "playback/player.h"
+
+namespace pitchime {
+
+TempoStats tempoStats;
+std::int32_t sixtyFourthMs = 0;
+
+namespace rowFrame {
+
+std::int32_t durationMs(std::int32_t lengthValue) { return (64 / lengthValue) * sixtyFourthMs; }
+
+void finish(std::int32_t lengthValue) {
+    tempoStats.rowEnd = platform::clockMs();
+    std::int32_t elapsed = tempoStats.rowEnd - tempoStats.rowStart;
+    console::lineInt("REAL:\t", elapsed);
+    console::line();
+    // elapsed * L / 4 in 32 bits: a huge length value wraps the way 32-bit
+    // arithmetic does instead of overflowing into undefined behaviour.
+    auto product = static_cast<std::int32_t>(static_cast<std::uint32_t>(elapsed) *
+                                             static_cast<std::uint32_t>(lengthValue));
+    tempoStats.quarterSum = static_cast<std::int32_t>(static_cast<std::uint32_t>(tempoStats.quarterSum) +
+                                                      static_cast<std::uint32_t>(product / 4));
+}
+
+}  // namespace rowFrame
+}  // namespace pitchime

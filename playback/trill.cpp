@@ -1,0 +1,41 @@
+// The alternating-pitch player: counter 0 alone, switching between the
+// notes of voice columns 0 and 1 every sixty-fourth note.
+#include "board/board_port.h"
+#include "board/divisor_table.h"
+#include "common/console.h"
+#include "platform/platform.h"
+#include "playback/player.h"
+#include "score/score.h"
+
+namespace pitchime::trill {
+
+namespace {
+void sound(std::int32_t note) {
+    writeRegister(divisorTable.low(note), 0);
+    console::format("WRITE_LOW:\t\t%d\n", divisorTable.low(note));
+    writeRegister(divisorTable.high(note), 0);
+    console::format("WRITE_HIGH:\t\t%d\n", divisorTable.high(note));
+    console::line();
+    platform::sleepMs(sixtyFourthMs);
+}
+}  // namespace
+
+void playScore() {
+    for (std::size_t r = 0; r < score.rowCount(); ++r) {
+        ScoreRow row = score.row(r);
+        const std::int32_t length = row[score.part];
+        tempoStats.rowStart = platform::clockMs();
+        console::format("%d,%d,%d", static_cast<int>(row[0]), static_cast<int>(row[1]), static_cast<int>(row[2]));
+        console::line();
+        console::lineInt("", rowFrame::durationMs(length));
+
+        // Cycles of two sixty-fourth notes; 32 / L of them.
+        for (std::int32_t cycle = 32 / length; cycle > 0; --cycle) {
+            sound(row[0]);
+            sound(row[1]);
+        }
+        rowFrame::finish(length);
+    }
+}
+
+}  // namespace pitchime::trill

@@ -1,0 +1,60 @@
+#include "score/check.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace pitchime {
+
+namespace {
+
+std::string problem(std::size_t fileLine, const char* fmt, auto... args) {
+    char what[160];
+    std::snprintf(what, sizeof what, fmt, args...);
+    char text[220];
+    std::snprintf(text, sizeof text, "Score error: line %zu: %s", fileLine, what);
+    return text;
+}
+
+}  // namespace
+
+std::int32_t sixtyFourthMsFor(std::int32_t bpm) {
+    // 16 * bpm in 64 bits cannot overflow; the quotient is truncated.
+    if (bpm < 1) return 0;
+    return static_cast<std::int32_t>(60000.0 / static_cast<double>(std::int64_t{16} * bpm));
+}
+
+std::string checkScore(const Score& s, const PlayRules& rules) {
+    if (s.lineCount() < 1) return problem(1, "the file is empty; the first line must give the BPM");
+    std::int32_t bpm = readNumber(s.line(0));
+    if (bpm < 1) return problem(1, "BPM is %" PRId32 ", it must be 1 or more", bpm);
+    if (s.lineCount() < 2) return problem(2, "no PART line (the number of voices)");
+    if (s.part < 0) return problem(2, "PART is %" PRId32 ", it must be 0 or more", s.part);
+    if (s.part > rules.maxPart)
+        return problem(2, "PART is %" PRId32 ", this program plays at most %" PRId32 " voices", s.part,
+                       rules.maxPart);
+    if (s.rowCount() == 0) return problem(3, "no rows to play");
+
+    // Rows need the length column PART and, for the trill player, three values.
+    std::size_t needed = static_cast<std::size_t>(s.part) + 1;
+    if (needed < static_cast<std::size_t>(rules.minRowValues)) needed = rules.minRowValues;
+    std::size_t noteColumns = rules.noteColumns < 0 ? static_cast<std::size_t>(s.part) : rules.noteColumns;
+
+    for (std::size_t r = 0; r < s.rowCount(); ++r) {
+        ScoreRow row = s.row(r);
+        std::size_t fileLine = r + 3;
+        if (row.size() < needed)
+            return problem(fileLine, "%zu value%s, a row needs at least %zu", row.size(),
+                           row.size() == 1 ? "" : "s", needed);
+        std::int32_t length = row[s.part];
+        if (length < 1)
+            return problem(fileLine, "length value %" PRId32 " in column %" PRId32 ", it must be 1 or more",
+                           length, s.part + 1);
+        for (std::size_t c = 0; c < noteColumns; ++c) {
+            if (row[c] < 0 || row[c] > 127)
+                return problem(fileLine, "note %" PRId32 " in column %zu is outside 0 to 127", row[c], c + 1);
+        }
+    }
+    return {};
+}
+
+}  // namespace pitchime

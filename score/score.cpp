@@ -1,0 +1,93 @@
+#include "score/score.h"
+
+#include <array>
+#include <limits>
+
+namespace pitchime {
+
+Score score;
+
+std::string_view Score::line(std::size_t i) const {
+    std::size_t begin = i == 0 ? 0 : lineEnds[i - 1];
+    return {lineText.data() + begin, lineEnds[i] - begin};
+}
+
+ScoreRow Score::row(std::size_t i) const {
+    std::size_t begin = i == 0 ? 0 : rowEnds[i - 1];
+    return {values.data() + begin, rowEnds[i] - begin};
+}
+
+std::int32_t readNumber(std::string_view text) {
+    std::size_t i = 0;
+    auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (i < text.size() && isSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    // Accumulate as a negative number so that INT32_MIN is reachable, and
+    // stop accumulating once past the limit (saturation).
+    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (magnitude <= limit) magnitude = magnitude * 10 + (text[i] - '0');
+    }
+    if (negative) return magnitude >= limit ? std::numeric_limits<std::int32_t>::min()
+                                            : static_cast<std::int32_t>(-magnitude);
+    return magnitude >= limit ? std::numeric_limits<std::int32_t>::max() : static_cast<std::int32_t>(magnitude);
+}
+
+void readScoreLines(std::FILE* file, Score& into) {
+    // Read in blocks and apply the text rules here, so that every platform
+    // gives the same lines: CR LF is one LF, 0x1A ends the file, any other
+    // byte (a lone CR, a NUL) is kept as it is.
+    std::array<char, 65536> block;
+    bool pendingCr = false;   // a CR whose successor is in the next block
+    bool lineOpen = false;    // bytes consumed since the last line end
+    bool atEnd = false;
+    while (!atEnd) {
+        std::size_t got = std::fread(block.data(), 1, block.size(), file);
+        if (got == 0) break;
+        for (std::size_t i = 0; i < got; ++i) {
+            char c = block[i];
+            if (pendingCr) {
+                pendingCr = false;
+                if (c != '\n') into.lineText.push_back('\r');
+            }
+            if (c == '\x1a') {
+                atEnd = true;
+                break;
+            }
+            if (c == '\r') {
+                pendingCr = true;
+                lineOpen = true;
+                continue;
+            }
+            if (c == '\n') {
+                into.lineEnds.push_back(into.lineText.size());
+                lineOpen = false;
+                continue;
+            }
+            into.lineText.push_back(c);
+            lineOpen = true;
+        }
+    }
+    if (pendingCr) into.lineText.push_back('\r');
+    if (lineOpen) into.lineEnds.push_back(into.lineText.size());
+}
+
+void parseScore(Score& into) {
+    into.part = into.lineCount() >= 2 ? readNumber(into.line(1)) : 0;
+    if (into.lineCount() <= 2) return;
+    into.rowEnds.reserve(into.lineCount() - 2);
+    for (std::size_t i = 2; i < into.lineCount(); ++i) {
+        std::string_view rest = into.line(i);
+        for (;;) {
+            std::size_t comma = rest.find(',');
+            into.values.push_back(readNumber(rest.substr(0, comma)));
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+        into.rowEnds.push_back(into.values.size());
+    }
+}
+
+}  // namespace pitchime

@@ -1,0 +1,276 @@
+// The built programs, run as a user runs them, against the virtual board:
+// the exact console transcript and what the board saw.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/run_program.h"
+#include "support/trace.h"
+
+namespace pitchime::test {
+namespace {
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Compares a transcript line by line. An expected line ending in '*'
+// matches any line with that prefix followed by a number of at least the
+// value given after the '*' (for measured times), e.g. "REAL:\t*16".
+void expectTranscript(const std::string& actual, const std::string& expected) {
+    const auto got = splitLines(actual);
+    const auto want = splitLines(expected);
+    ASSERT_EQ(got.size(), want.size()) << actual;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        const std::size_t star = want[i].find('*');
+        if (star == std::string::npos) {
+            EXPECT_EQ(got[i], want[i]) << "line " << i + 1;
+            continue;
+        }
+        const std::string prefix = want[i].substr(0, star);
+        ASSERT_EQ(got[i].substr(0, prefix.size()), prefix) << "line " << i + 1;
+        const std::string rest = got[i].substr(prefix.size());
+        ASSERT_FALSE(rest.empty()) << "line " << i + 1;
+        if (star + 1 < want[i].size()) EXPECT_GE(std::stod(rest), std::stod(want[i].substr(star + 1))) << got[i];
+    }
+    EXPECT_EQ(actual.back(), '\n');
+}
+
+const std::string banner =
+    "Initializing...TRAVO for 8254Board by FT245R\n"
+    "Yarrow_Lune\n"
+    "Feb 2016\n"
+    "\n"
+    "Opening FT245R...\n";
+
+std::string deviceReport(int devices = 1) {
+    return "Successed!\n"
+           "Number of devices is " +
+           std::to_string(devices) +
+           "\n"
+           "Dev:\n"
+           "\tFlags\t\t=0x1\n"
+           "\tType\t\t=0x5\n"
+           "\tID\t\t=0x4036001\n"
+           "\tLocId\t\t=0x" VBOARD_LOCID "\n"
+           "\tDescription\t=" VBOARD_DESCRIPTION "\n"
+           "\tftHandle\t=0x" VBOARD_HANDLE "\n"
+           "\n"
+           "BaudRate:\t3000000\n"
+           "DIRECTION:\t0xff\n"
+           "MODE:\t\t0x1\n"
+           "\n" VBOARD_DESCRIPTION " is READY.\n"
+           "\n";
+}
+
+// The worked example at 3750 BPM, so that a sixty-fourth note lasts 1 ms.
+const std::string fourRows = "3750\n3\n60,64,67,4\n62,0,0,8\n0,0,0,8\n72,76,79,2\n";
+
+struct Run {
+    RunResult result;
+    std::vector<TraceEvent> trace;
+};
+
+Run runWithBoard(const std::string& program, RunOptions options, const std::string& traceName) {
+    const std::string tracePath = tempPath(traceName + ".jsonl");
+    options.env.emplace_back("PITCHIME_VBOARD_TRACE", tracePath);
+    Run run{test::run(programPath(program), options), {}};
+    run.trace = readTrace(tracePath);
+    return run;
+}
+
+std::vector<std::pair<int, int>> runControlWords() { return {{3, 0x36}, {3, 0x76}, {3, 0xB6}}; }
+
+void expectCleanEnd(const std::vector<TraceEvent>& trace) {
+    ASSERT_GE(trace.size(), 2u);
+    const auto names = calls(trace);
+    ASSERT_GE(names.size(), 2u);
+    EXPECT_EQ(names[names.size() - 2], "FT_Write");
+    EXPECT_EQ(names.back(), "FT_Close");
+    for (auto it = trace.rbegin(); it != trace.rend(); ++it) {
+        if (it->call == "FT_Write") {
+            EXPECT_EQ(it->fields.at("bytes"), "ff2404");
+            break;
+        }
+    }
+    for (const auto& e : trace) EXPECT_FALSE(e.isViolation()) << e.fields.at("violation");
+}
+
+TEST(EndToEnd, ThreeVoiceFullRunFromArgument) {
+    const std::string score = writeTempFile("four-rows.txt", fourRows);
+    Run run = runWithBoard("pitchime", {.args = {score, "ignored", "too"}}, "full3");
+    EXPECT_EQ(run.result.status, 0);
+    EXPECT_EQ(run.result.err, "");
+    expectTranscript(run.result.out, banner + deviceReport() +
+                                         "\nOpened!\n\n"
+                                         "Load File:\t" + score + "\n"
+                                         "BPM:\t3750\n64th note time:\t1\nPART:\t3\n\nREADY?\n"
+                                         "60,64,67,4\n16\nWRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\n"
+                                         "WRITE_HIGH:\t\t14\n\nWRITE_LOW:\t\t228\nWRITE_HIGH:\t\t11\n\n\nREAL:\t*16\n\n"
+                                         "62,0,0,8\n8\nWRITE_LOW:\t\t223\nWRITE_HIGH:\t\t15\n\n\n\n\nREAL:\t*8\n\n"
+                                         "0,0,0,8\n8\n\n\n\n\nREAL:\t*8\n\n"
+                                         "72,76,79,2\n32\nWRITE_LOW:\t\t232\nWRITE_HIGH:\t\t8\n\nWRITE_LOW:\t\t18\n"
+                                         "WRITE_HIGH:\t\t7\n\nWRITE_LOW:\t\t242\nWRITE_HIGH:\t\t5\n\n\nREAL:\t*32\n\n"
+                                         "\nSet BPM\t\t\t:\t3750\nQuarter Note length\t:\t*\nMeasurement BPM\t\t:\t*\n"
+                                         "\nClosed\n");
+    EXPECT_EQ(calls(run.trace),
+              (std::vector<std::string>{"FT_Open", "FT_CreateDeviceInfoList", "FT_GetDeviceInfoDetail",
+                                        "FT_SetBaudRate", "FT_SetBitMode", "FT_Write", "FT_Write", "FT_Write",
+                                        "FT_Write", "FT_Write", "FT_Write", "FT_Write", "FT_Write", "FT_Write",
+                                        "FT_Write", "FT_Write", "FT_Write", "FT_Write", "FT_Write", "FT_Write",
+                                        "FT_Write", "FT_Write", "FT_Write", "FT_Write", "FT_Write", "FT_Write",
+                                        "FT_Write", "FT_Write", "FT_Write", "FT_Close"}));
+    auto expected = runControlWords();
+    expected.insert(expected.end(), {{0, 209}, {0, 17}, {1, 36}, {1, 14}, {2, 228}, {2, 11}, {0, 223}, {0, 15},
+                                     {3, 0x72}, {3, 0xB2}, {3, 0x32}, {3, 0x72}, {3, 0xB2}, {3, 0x36}, {3, 0x76},
+                                     {3, 0xB6}, {0, 232}, {0, 8}, {1, 18}, {1, 7}, {2, 242}, {2, 5}});
+    EXPECT_EQ(registerWrites(run.trace), expected);
+    // The configure step rests the lines first; every later write is a whole frame.
+    const auto names = calls(run.trace);
+    std::vector<std::string> writes;
+    for (const auto& e : run.trace)
+        if (e.call == "FT_Write") writes.push_back(e.fields.at("bytes"));
+    EXPECT_EQ(writes.front(), "ff2404");
+    for (std::size_t i = 1; i + 1 < writes.size(); ++i) EXPECT_EQ(writes[i].size(), 42u);
+    expectCleanEnd(run.trace);
+}
+
+TEST(EndToEnd, TrillFullRunFromPrompt) {
+    const std::string score = writeTempFile("trill.txt", "3750\n2\n60,64,16\n69,69,64\n");
+    Run run = runWithBoard("pitchime-trill", {.input = score + "\n"}, "full-trill");
+    EXPECT_EQ(run.result.status, 0);
+    expectTranscript(run.result.out, banner + deviceReport() +
+                                         "Open File:\n"
+                                         "Opened!\n\n"
+                                         "Load File:\t" + score + "\n"
+                                         "BPM:\t3750\n64th note time:\t1\nPART:\t2\n\nREADY?\n"
+                                         "60,64,16\n4\n"
+                                         "WRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
+                                         "WRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
+                                         "REAL:\t*4\n\n"
+                                         "69,69,64\n1\nREAL:\t*0\n\n"
+                                         "\nSet BPM\t\t\t:\t3750\nQuarter Note length\t:\t*\nMeasurement BPM\t\t:\t*\n"
+                                         "\nClosed\n");
+    auto expected = runControlWords();
+    expected.insert(expected.end(), {{0, 209}, {0, 17}, {0, 36}, {0, 14}, {0, 209}, {0, 17}, {0, 36}, {0, 14}});
+    EXPECT_EQ(registerWrites(run.trace), expected);
+    expectCleanEnd(run.trace);
+}
+
+TEST(EndToEnd, PromptWithBlanksKeepsThem) {
+    // Blanks around a typed name are part of the name.
+    writeTempFile(" spaced.txt ", fourRows);
+    Run run = runWithBoard("pitchime", {.input = tempPath(" spaced.txt ") + "\nmore input\n"}, "spaced");
+    EXPECT_NE(run.result.out.find("Load File:\t" + tempPath(" spaced.txt ") + "\n"), std::string::npos);
+    EXPECT_NE(run.result.out.find("\nClosed\n"), std::string::npos);
+}
+
+TEST(EndToEnd, FileThatCannotBeOpened) {
+    struct Case {
+        const char* name;
+        RunOptions options;
+        std::string tail;
+    };
+    const std::string missing = tempPath("no-such-score.txt");
+    const std::vector<Case> cases = {
+        {"empty typed name", {.input = "\n"}, "Open File:\n"},
+        {"end of input", {}, "Open File:\n"},
+        {"missing typed name", {.input = missing + "\n"}, "Open File:\nError!\n"},
+        {"missing argument", {.args = {missing}}, "\nError!\n"},
+        {"directory argument", {.args = {tempPath("")}}, "\nError!\n"},
+    };
+    for (const auto& c : cases) {
+        for (const char* program : {"pitchime", "pitchime-trill"}) {
+            SCOPED_TRACE(std::string(program) + ": " + c.name);
+            Run run = runWithBoard(program, c.options, "nofile");
+            EXPECT_EQ(run.result.status, 0);
+            EXPECT_EQ(run.result.out, banner + deviceReport() + c.tail);
+            // The lines stay at rest from configuring; nothing more is sent.
+            EXPECT_EQ(calls(run.trace).back(), "FT_Write");
+            EXPECT_EQ(registerWrites(run.trace).size(), 0u);
+        }
+    }
+}
+
+TEST(EndToEnd, NoDeviceEndsAfterOpen) {
+    for (const char* program : {"pitchime", "pitchime-trill"}) {
+        Run run = runWithBoard(program, {.args = {"whatever.txt"}, .env = {{"PITCHIME_VBOARD_DEVICES", "0"}}}, "nodev");
+        EXPECT_EQ(run.result.status, 0);
+        EXPECT_EQ(run.result.out, banner + "Failed... Code: 2\n");
+        EXPECT_EQ(calls(run.trace), (std::vector<std::string>{"FT_Open"}));
+    }
+}
+
+TEST(EndToEnd, SecondDeviceIsListedButNotUsed) {
+    const std::string score = writeTempFile("one.txt", "3750\n1\n69,64\n");
+    Run run = runWithBoard("pitchime", {.args = {score}, .env = {{"PITCHIME_VBOARD_DEVICES", "2"}}}, "twodev");
+    EXPECT_NE(run.result.out.find(deviceReport(2)), std::string::npos);
+    expectCleanEnd(run.trace);
+}
+
+TEST(EndToEnd, RefusedScoresRestAndCloseTheBoard) {
+    struct Case {
+        const char* program;
+        std::string score;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"pitchime", "", "Score error: line 1: the file is empty; the first line must give the BPM"},
+        {"pitchime", "0\n3\n60,64,67,4\n", "Score error: line 1: BPM is 0, it must be 1 or more"},
+        {"pitchime", "120\n", "Score error: line 2: no PART line (the number of voices)"},
+        {"pitchime", "120\n4\n1,2,3,4,4\n", "Score error: line 2: PART is 4, this program plays at most 3 voices"},
+        {"pitchime", "120\n3\n", "Score error: line 3: no rows to play"},
+        {"pitchime", "120\n3\n60,64,67,4\n60,64,0\n",
+         "Score error: line 4: length value 0 in column 4, it must be 1 or more"},
+        {"pitchime", "120\n2\n60,130,4\n", "Score error: line 3: note 130 in column 2 is outside 0 to 127"},
+        {"pitchime-trill", "120\n1\n60,4\n", "Score error: line 3: 2 values, a row needs at least 3"},
+        {"pitchime-trill", "120\n-2\n60,4,4\n", "Score error: line 2: PART is -2, it must be 0 or more"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const std::string score = writeTempFile("refused.txt", c.score);
+        Run run = runWithBoard(c.program, {.args = {score}}, "refused");
+        EXPECT_EQ(run.result.status, 0);
+        EXPECT_EQ(run.result.out, banner + deviceReport() + "\nOpened!\n\n" + c.message + "\n");
+        EXPECT_TRUE(registerWrites(run.trace).empty());
+        expectCleanEnd(run.trace);
+    }
+}
+
+TEST(EndToEnd, BoardThatStopsAcceptingWritesDoesNotStopTheRun) {
+    const std::string score = writeTempFile("unplug.txt", fourRows);
+    Run run = runWithBoard("pitchime", {.args = {score}, .env = {{"PITCHIME_VBOARD_FAIL_AFTER", "6"}}}, "unplug");
+    EXPECT_EQ(run.result.status, 0);
+    EXPECT_NE(run.result.out.find("WRITE_LOW:\t\t242\nWRITE_HIGH:\t\t5\n"), std::string::npos);
+    EXPECT_NE(run.result.out.find("\nClosed\n"), std::string::npos);
+    // Idle pattern, three control words and two counts got through.
+    EXPECT_EQ(registerWrites(run.trace).size(), 5u);
+}
+
+TEST(EndToEnd, TempoReportOfAMeasuredRun) {
+    // 40 rows of a quarter note at 3750 BPM: 16 ms each, so the quarter
+    // note measures at least 16 ms and the tempo at most 3750.
+    std::string text = "3750\n1\n";
+    for (int i = 0; i < 40; ++i) text += "69,4\n";
+    const std::string score = writeTempFile("tempo.txt", text);
+    Run run = runWithBoard("pitchime", {.args = {score}}, "tempo");
+    const auto lines = splitLines(run.result.out);
+    ASSERT_GE(lines.size(), 6u);
+    const std::string quarter = lines[lines.size() - 5];
+    const std::string measured = lines[lines.size() - 4];
+    ASSERT_EQ(quarter.rfind("Quarter Note length\t:\t", 0), 0u) << quarter;
+    ASSERT_EQ(quarter.substr(quarter.size() - 2), "ms");
+    const long q = std::stol(quarter.substr(22));
+    EXPECT_GE(q, 16);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "Measurement BPM\t\t:\t%g", 60000.0 / static_cast<double>(q));
+    EXPECT_EQ(measured, expected);
+}
+
+}  // namespace
+}  // namespace pitchime::test
