@@ -1,7 +1,7 @@
 // The seven D2XX calls answered by libftdi1, so that the programs drive a
 // real FT245R on Linux and macOS with BoardPort and everything above it
-// unchanged. Only the first listed device is ever opened, and at most one at
-// a time: the handle is the address of the one process-wide session.
+// unchanged. A device is opened by its place in the listing, at most one
+// at a time: the handle names that one session.
 //
 // BoardPort serialises its five operations; the mutex here only keeps the
 // adapter's own state whole if a caller does not.
@@ -58,7 +58,9 @@ struct Session {
 
 Session session;
 
-FT_HANDLE sessionHandle() { return &session; }
+// The handle is a token, never dereferenced. A fixed value keeps the device
+// report the same from run to run.
+FT_HANDLE sessionHandle() { return reinterpret_cast<FT_HANDLE>(std::uintptr_t{1}); }
 
 bool isOpenHandle(FT_HANDLE handle) { return handle == sessionHandle() && session.open; }
 
