@@ -202,7 +202,7 @@ void hintOpenFailure(libusb_device* device, int result) {
     if (denied) {
         std::fprintf(stderr,
                      "FT245R: no permission to use %s.\n"
-                     "  Install udev/99-pitchime-ft245r.rules into /etc/udev/rules.d/, run\n"
+                     "  Install udev/70-pitchime-ft245r.rules into /etc/udev/rules.d/, run\n"
                      "  'sudo udevadm control --reload-rules && sudo udevadm trigger',\n"
                      "  then unplug the board and plug it in again.\n",
                      node);

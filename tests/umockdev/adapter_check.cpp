@@ -200,7 +200,7 @@ void accessDenied() {
     expectText(out.c_str(), "", "standard output");
     expect(err.find("no permission to use /dev/bus/usb/002/007") != std::string::npos, "hint names the node",
            0, 1);
-    expect(err.find("99-pitchime-ft245r.rules") != std::string::npos, "hint names the udev rule", 0, 1);
+    expect(err.find("70-pitchime-ft245r.rules") != std::string::npos, "hint names the udev rule", 0, 1);
     std::printf("%s", err.c_str());
     // Listing still works and shows the device as not open.
     std::uint32_t count = 0;
