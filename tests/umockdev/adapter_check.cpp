@@ -4,8 +4,6 @@
 // from the recorded ones, so a call that succeeds here put exactly those
 // bytes on the wire. Run as: ftdi_adapter_check <scenario>.
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -160,55 +158,6 @@ void noDevice() {
     writeExpecting(nullptr, idlePattern, 3, FT_INVALID_HANDLE, 0, "FT_Write(null)");
 }
 
-// Runs `call` with standard output and standard error sent to two files,
-// and returns what each received.
-template <typename Call>
-void captured(Call call, std::string& out, std::string& err) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::FILE* outFile = std::tmpfile();
-    std::FILE* errFile = std::tmpfile();
-    const int savedOut = dup(1);
-    const int savedErr = dup(2);
-    dup2(fileno(outFile), 1);
-    dup2(fileno(errFile), 2);
-    call();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(savedOut, 1);
-    dup2(savedErr, 2);
-    close(savedOut);
-    close(savedErr);
-    for (auto [file, text] : {std::pair{outFile, &out}, std::pair{errFile, &err}}) {
-        std::rewind(file);
-        char buffer[512];
-        std::size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, n);
-        std::fclose(file);
-    }
-}
-
-// The device node is not accessible to the user: FT_DEVICE_NOT_OPENED, and
-// a hint about the udev rule on standard error, nothing on standard output.
-void accessDenied() {
-    FT_HANDLE handle = &failures;
-    FT_STATUS status = 0;
-    std::string out, err;
-    captured([&] { status = FT_Open(0, &handle); }, out, err);
-    expectEq(status, FT_DEVICE_NOT_OPENED, "FT_Open(0) on a device without permission");
-    expect(handle == &failures, "handle left as it was", 0, 1);
-    expectText(out.c_str(), "", "standard output");
-    expect(err.find("no permission to use /dev/bus/usb/002/007") != std::string::npos, "hint names the node",
-           0, 1);
-    expect(err.find("70-pitchime-ft245r.rules") != std::string::npos, "hint names the udev rule", 0, 1);
-    std::printf("%s", err.c_str());
-    // Listing still works and shows the device as not open.
-    std::uint32_t count = 0;
-    expectEq(FT_CreateDeviceInfoList(&count), FT_OK, "FT_CreateDeviceInfoList");
-    expectEq(count, 1, "deviceCount");
-    expectEq(details(0).flags, 0, "Flags of a device that is not open");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -223,8 +172,6 @@ int main(int argc, char** argv) {
         twoDevices();
     } else if (scenario == "no-device") {
         noDevice();
-    } else if (scenario == "access-denied") {
-        accessDenied();
     } else {
         std::printf("unknown scenario \"%.*s\"\n", static_cast<int>(scenario.size()), scenario.data());
         return 2;
