@@ -7,7 +7,12 @@ namespace pitchime::console {
 
 namespace {
 std::FILE* out = stdout;
+
+// fwrite must not be given the null data of an empty view.
+void put(std::string_view s) {
+    if (!s.empty()) std::fwrite(s.data(), 1, s.size(), out);
 }
+}  // namespace
 
 void setStream(std::FILE* stream) { out = stream; }
 
@@ -15,27 +20,27 @@ std::FILE* stream() { return out; }
 
 void text(std::string_view s) {
     if (!out) return;
-    std::fwrite(s.data(), 1, s.size(), out);
+    put(s);
     std::fflush(out);
 }
 
 void line(std::string_view s) {
     if (!out) return;
-    std::fwrite(s.data(), 1, s.size(), out);
+    put(s);
     std::fputc('\n', out);
     std::fflush(out);
 }
 
 void lineInt(std::string_view label, std::int64_t value) {
     if (!out) return;
-    std::fwrite(label.data(), 1, label.size(), out);
+    put(label);
     std::fprintf(out, "%" PRId64 "\n", value);
     std::fflush(out);
 }
 
 void lineUnsigned(std::string_view label, std::uint64_t value) {
     if (!out) return;
-    std::fwrite(label.data(), 1, label.size(), out);
+    put(label);
     std::fprintf(out, "%" PRIu64 "\n", value);
     std::fflush(out);
 }

@@ -23,8 +23,9 @@ typedef std::uint32_t FT_STATUS;
 
 FT_STATUS PITCHIME_D2XX_CALL FT_Open(int deviceNumber, FT_HANDLE* pHandle);
 FT_STATUS PITCHIME_D2XX_CALL FT_CreateDeviceInfoList(std::uint32_t* lpdwNumDevs);
-FT_STATUS PITCHIME_D2XX_CALL FT_GetDeviceInfoDetail(std::uint32_t dwIndex, std::uint32_t* lpdwFlags, std::uint32_t* lpdwType,
-                                                    std::uint32_t* lpdwID, std::uint32_t* lpdwLocId, void* lpSerialNumber,
+FT_STATUS PITCHIME_D2XX_CALL FT_GetDeviceInfoDetail(std::uint32_t dwIndex, std::uint32_t* lpdwFlags,
+                                                    std::uint32_t* lpdwType, std::uint32_t* lpdwID,
+                                                    std::uint32_t* lpdwLocId, void* lpSerialNumber,
                                                     void* lpDescription, FT_HANDLE* pftHandle);
 FT_STATUS PITCHIME_D2XX_CALL FT_SetBaudRate(FT_HANDLE ftHandle, std::uint32_t dwBaudRate);
 FT_STATUS PITCHIME_D2XX_CALL FT_SetBitMode(FT_HANDLE ftHandle, unsigned char ucMask, unsigned char ucEnable);

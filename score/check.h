@@ -11,9 +11,9 @@ namespace pitchime {
 
 // What a player needs of a score.
 struct PlayRules {
-    std::int32_t maxPart;        // voice columns the player can sound
-    std::int32_t minRowValues;   // values every row needs besides PART + 1
-    std::int32_t noteColumns;    // -1: the PART voice columns; else this many
+    std::int32_t maxPart;       // voice columns the player can sound
+    std::int32_t minRowValues;  // values every row needs besides PART + 1
+    std::int32_t noteColumns;   // -1: the PART voice columns; else this many
 };
 
 // Returns "" for a playable score, else one line starting "Score error:"

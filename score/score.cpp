@@ -30,9 +30,11 @@ std::int32_t readNumber(std::string_view text) {
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         if (magnitude <= limit) magnitude = magnitude * 10 + (text[i] - '0');
     }
-    if (negative) return magnitude >= limit ? std::numeric_limits<std::int32_t>::min()
-                                            : static_cast<std::int32_t>(-magnitude);
-    return magnitude >= limit ? std::numeric_limits<std::int32_t>::max() : static_cast<std::int32_t>(magnitude);
+    if (negative)
+        return magnitude >= limit ? std::numeric_limits<std::int32_t>::min()
+                                  : static_cast<std::int32_t>(-magnitude);
+    return magnitude >= limit ? std::numeric_limits<std::int32_t>::max()
+                              : static_cast<std::int32_t>(magnitude);
 }
 
 void readScoreLines(std::FILE* file, Score& into) {
@@ -40,8 +42,8 @@ void readScoreLines(std::FILE* file, Score& into) {
     // gives the same lines: CR LF is one LF, 0x1A ends the file, any other
     // byte (a lone CR, a NUL) is kept as it is.
     std::array<char, 65536> block;
-    bool pendingCr = false;   // a CR whose successor is in the next block
-    bool lineOpen = false;    // bytes consumed since the last line end
+    bool pendingCr = false;  // a CR whose successor is in the next block
+    bool lineOpen = false;   // bytes consumed since the last line end
     bool atEnd = false;
     while (!atEnd) {
         std::size_t got = std::fread(block.data(), 1, block.size(), file);

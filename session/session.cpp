@@ -70,9 +70,8 @@ void printTempoReport() {
     console::line();
     console::lineInt("Set BPM\t\t\t:\t", score.bpm);
     // Taken as unsigned, as a measured length can never be negative.
-    const auto quarter = static_cast<std::uint32_t>(static_cast<std::uint64_t>(static_cast<std::uint32_t>(
-                                                        tempoStats.quarterSum)) /
-                                                    score.rowCount());
+    const auto quarter = static_cast<std::uint32_t>(
+        static_cast<std::uint64_t>(static_cast<std::uint32_t>(tempoStats.quarterSum)) / score.rowCount());
     console::format("Quarter Note length\t:\t%lums", static_cast<unsigned long>(quarter));
     console::line();
     // A quarter shorter than 1 ms gives 60000 / 0: printed as inf.

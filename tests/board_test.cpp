@@ -47,7 +47,8 @@ TEST(DivisorTable, TellingEntries) {
     EXPECT_EQ(count[110], 254);
     EXPECT_EQ(count[127], 95);
     const std::vector<int> octave(count.begin() + 60, count.begin() + 72);
-    EXPECT_EQ(octave, (std::vector<int>{4561, 4305, 4063, 3835, 3620, 3417, 3225, 3044, 2873, 2712, 2560, 2416}));
+    EXPECT_EQ(octave,
+              (std::vector<int>{4561, 4305, 4063, 3835, 3620, 3417, 3225, 3044, 2873, 2712, 2560, 2416}));
     EXPECT_EQ(std::accumulate(count.begin(), count.end(), 0L), 2074171L);
     EXPECT_EQ(std::accumulate(count.begin() + 14, count.end(), 0L), 1156681L);
     EXPECT_DOUBLE_EQ(divisorTable.noteHz[1], 8.66195721875);
@@ -98,10 +99,12 @@ TEST(WriteFrame, EveryFrameKeepsEnableHighAndSparesLow) {
 }
 
 class BoardPortTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        tracePath = ::testing::TempDir() + "board_port_trace.jsonl";
+        tracePath = ::testing::TempDir() + "board_port_" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".jsonl";
         std::remove(tracePath.c_str());
+        vboard::reset({.tracePath = tracePath});
         output = std::tmpfile();
         console::setStream(output);
         boardPort = BoardPort{};
@@ -115,12 +118,69 @@ protected:
         std::rewind(output);
         std::string all;
         char buffer[4096];
-        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, output)) > 0;) all.append(buffer, got);
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, output)) > 0;)
+            all.append(buffer, got);
         return all;
     }
+    std::vector<std::string> deviceCalls() { return test::calls(test::readTrace(tracePath)); }
     std::string tracePath;
     std::FILE* output = nullptr;
 };
+
+TEST_F(BoardPortTest, ConfigureReportsTheDeviceAndRestsTheLines) {
+    ASSERT_EQ(board::open(), 0u);
+    board::configure();
+    EXPECT_EQ(printed(),
+              "Number of devices is 1\nDev:\n\tFlags\t\t=0x1\n\tType\t\t=0x5\n\tID\t\t=0x4036001\n"
+              "\tLocId\t\t=0x1121\n\tDescription\t=Pitchime Virtual Tone Board\n\tftHandle\t=0x" +
+                  std::string(sizeof(void*) == 8 ? "1b0a4d0e0" : "b0a4d0e0") +
+                  "\n\nBaudRate:\t3000000\nDIRECTION:\t0xff\nMODE:\t\t0x1\n\n"
+                  "Pitchime Virtual Tone Board is READY.\n\n");
+    EXPECT_EQ(deviceCalls(),
+              (std::vector<std::string>{"FT_Open", "FT_CreateDeviceInfoList", "FT_GetDeviceInfoDetail",
+                                        "FT_SetBaudRate", "FT_SetBitMode", "FT_Write"}));
+    EXPECT_EQ(vboard::counters().lines, 0x04);
+    EXPECT_EQ(boardPort.deviceStatus, 0u);
+}
+
+TEST_F(BoardPortTest, FailedListingPrintsTheFieldsAsTheyStand) {
+    vboard::reset({.tracePath = tracePath, .devices = 0});
+    EXPECT_EQ(board::open(), 2u);
+    board::configure();
+    EXPECT_NE(printed().find("Number of devices is 0\nDev:\n\tFlags\t\t=0x0\n"), std::string::npos);
+}
+
+TEST_F(BoardPortTest, NothingReachesTheDeviceAfterClose) {
+    ASSERT_EQ(board::open(), 0u);
+    board::configure();
+    writeRegister(0x36, 3);
+    EXPECT_EQ(board::close(), 0u);
+    const auto before = deviceCalls();
+    writeRegister(0x98, 0);
+    board::writeIdle();
+    EXPECT_EQ(board::close(), 1u);
+    EXPECT_EQ(board::open(), 1u);
+    EXPECT_EQ(deviceCalls(), before);
+    EXPECT_EQ(boardPort.deviceStatus, 1u);
+    EXPECT_EQ(vboard::counters().violations, 0);
+}
+
+TEST_F(BoardPortTest, CloseBeforeOpenReachesNoDeviceAndKeepsItClosed) {
+    board::writeIdle();
+    EXPECT_EQ(board::close(), 1u);
+    // A release before the open leaves nothing for the main thread to open.
+    EXPECT_EQ(board::open(), 1u);
+    EXPECT_TRUE(deviceCalls().empty());
+}
+
+TEST_F(BoardPortTest, FailingWritesOnlyChangeTheStatus) {
+    vboard::reset({.tracePath = tracePath, .failAfter = 1});
+    ASSERT_EQ(board::open(), 0u);
+    board::configure();
+    writeRegister(0x36, 3);
+    EXPECT_EQ(boardPort.deviceStatus, 4u);
+    EXPECT_EQ(board::close(), 0u);
+}
 
 }  // namespace
 }  // namespace pitchime

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/e2e.h"
+#include "support/transcript.h"
 
 namespace pitchime::test {
 namespace {
@@ -16,18 +16,21 @@ TEST(EndToEnd, ThreeVoiceFullRunFromArgument) {
     BoardRun run = runWithBoard("pitchime", {.args = {score, "ignored", "too"}}, "full3");
     EXPECT_EQ(run.result.status, 0);
     EXPECT_EQ(run.result.err, "");
-    expectTranscript(run.result.out, banner + deviceReport() +
-                                         "\nOpened!\n\n"
-                                         "Load File:\t" + score + "\n"
-                                         "BPM:\t3750\n64th note time:\t1\nPART:\t3\n\nREADY?\n"
-                                         "60,64,67,4\n16\nWRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\n"
-                                         "WRITE_HIGH:\t\t14\n\nWRITE_LOW:\t\t228\nWRITE_HIGH:\t\t11\n\n\nREAL:\t*16\n\n"
-                                         "62,0,0,8\n8\nWRITE_LOW:\t\t223\nWRITE_HIGH:\t\t15\n\n\n\n\nREAL:\t*8\n\n"
-                                         "0,0,0,8\n8\n\n\n\n\nREAL:\t*8\n\n"
-                                         "72,76,79,2\n32\nWRITE_LOW:\t\t232\nWRITE_HIGH:\t\t8\n\nWRITE_LOW:\t\t18\n"
-                                         "WRITE_HIGH:\t\t7\n\nWRITE_LOW:\t\t242\nWRITE_HIGH:\t\t5\n\n\nREAL:\t*32\n\n"
-                                         "\nSet BPM\t\t\t:\t3750\nQuarter Note length\t:\t*\nMeasurement BPM\t\t:\t*\n"
-                                         "\nClosed\n");
+    expectTranscript(run.result.out,
+                     banner + deviceReport() +
+                         "\nOpened!\n\n"
+                         "Load File:\t" +
+                         score +
+                         "\n"
+                         "BPM:\t3750\n64th note time:\t1\nPART:\t3\n\nREADY?\n"
+                         "60,64,67,4\n16\nWRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\n"
+                         "WRITE_HIGH:\t\t14\n\nWRITE_LOW:\t\t228\nWRITE_HIGH:\t\t11\n\n\nREAL:\t*16\n\n"
+                         "62,0,0,8\n8\nWRITE_LOW:\t\t223\nWRITE_HIGH:\t\t15\n\n\n\n\nREAL:\t*8\n\n"
+                         "0,0,0,8\n8\n\n\n\n\nREAL:\t*8\n\n"
+                         "72,76,79,2\n32\nWRITE_LOW:\t\t232\nWRITE_HIGH:\t\t8\n\nWRITE_LOW:\t\t18\n"
+                         "WRITE_HIGH:\t\t7\n\nWRITE_LOW:\t\t242\nWRITE_HIGH:\t\t5\n\n\nREAL:\t*32\n\n"
+                         "\nSet BPM\t\t\t:\t3750\nQuarter Note length\t:\t*\nMeasurement BPM\t\t:\t*\n"
+                         "\nClosed\n");
     // Resting the lines, three control words, 22 writes of play, resting again.
     std::vector<std::string> expectedCalls{"FT_Open", "FT_CreateDeviceInfoList", "FT_GetDeviceInfoDetail",
                                            "FT_SetBaudRate", "FT_SetBitMode"};
@@ -35,9 +38,10 @@ TEST(EndToEnd, ThreeVoiceFullRunFromArgument) {
     expectedCalls.push_back("FT_Close");
     EXPECT_EQ(calls(run.trace), expectedCalls);
     auto expected = runControlWords();
-    expected.insert(expected.end(), {{0, 209}, {0, 17}, {1, 36}, {1, 14}, {2, 228}, {2, 11}, {0, 223}, {0, 15},
-                                     {3, 0x72}, {3, 0xB2}, {3, 0x32}, {3, 0x72}, {3, 0xB2}, {3, 0x36}, {3, 0x76},
-                                     {3, 0xB6}, {0, 232}, {0, 8}, {1, 18}, {1, 7}, {2, 242}, {2, 5}});
+    expected.insert(expected.end(),
+                    {{0, 209},  {0, 17},   {1, 36},   {1, 14},   {2, 228},  {2, 11},   {0, 223},  {0, 15},
+                     {3, 0x72}, {3, 0xB2}, {3, 0x32}, {3, 0x72}, {3, 0xB2}, {3, 0x36}, {3, 0x76}, {3, 0xB6},
+                     {0, 232},  {0, 8},    {1, 18},   {1, 7},    {2, 242},  {2, 5}});
     EXPECT_EQ(registerWrites(run.trace), expected);
     // The configure step rests the lines first; every later write is a whole frame.
     const auto names = calls(run.trace);
@@ -53,20 +57,24 @@ TEST(EndToEnd, TrillFullRunFromPrompt) {
     const std::string score = writeTempFile("trill.txt", "3750\n2\n60,64,16\n69,69,64\n");
     BoardRun run = runWithBoard("pitchime-trill", {.input = score + "\n"}, "full-trill");
     EXPECT_EQ(run.result.status, 0);
-    expectTranscript(run.result.out, banner + deviceReport() +
-                                         "Open File:\n"
-                                         "Opened!\n\n"
-                                         "Load File:\t" + score + "\n"
-                                         "BPM:\t3750\n64th note time:\t1\nPART:\t2\n\nREADY?\n"
-                                         "60,64,16\n4\n"
-                                         "WRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
-                                         "WRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
-                                         "REAL:\t*4\n\n"
-                                         "69,69,64\n1\nREAL:\t*0\n\n"
-                                         "\nSet BPM\t\t\t:\t3750\nQuarter Note length\t:\t*\nMeasurement BPM\t\t:\t*\n"
-                                         "\nClosed\n");
+    expectTranscript(run.result.out,
+                     banner + deviceReport() +
+                         "Open File:\n"
+                         "Opened!\n\n"
+                         "Load File:\t" +
+                         score +
+                         "\n"
+                         "BPM:\t3750\n64th note time:\t1\nPART:\t2\n\nREADY?\n"
+                         "60,64,16\n4\n"
+                         "WRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
+                         "WRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
+                         "REAL:\t*4\n\n"
+                         "69,69,64\n1\nREAL:\t*0\n\n"
+                         "\nSet BPM\t\t\t:\t3750\nQuarter Note length\t:\t*\nMeasurement BPM\t\t:\t*\n"
+                         "\nClosed\n");
     auto expected = runControlWords();
-    expected.insert(expected.end(), {{0, 209}, {0, 17}, {0, 36}, {0, 14}, {0, 209}, {0, 17}, {0, 36}, {0, 14}});
+    expected.insert(expected.end(),
+                    {{0, 209}, {0, 17}, {0, 36}, {0, 14}, {0, 209}, {0, 17}, {0, 36}, {0, 14}});
     EXPECT_EQ(registerWrites(run.trace), expected);
     expectCleanEnd(run.trace);
 }
@@ -110,7 +118,8 @@ TEST(EndToEnd, FileThatCannotBeOpened) {
 
 TEST(EndToEnd, NoDeviceEndsAfterOpen) {
     for (const char* program : {"pitchime", "pitchime-trill"}) {
-        BoardRun run = runWithBoard(program, {.args = {"whatever.txt"}, .env = {{"PITCHIME_VBOARD_DEVICES", "0"}}}, "nodev");
+        BoardRun run = runWithBoard(
+            program, {.args = {"whatever.txt"}, .env = {{"PITCHIME_VBOARD_DEVICES", "0"}}}, "nodev");
         EXPECT_EQ(run.result.status, 0);
         EXPECT_EQ(run.result.out, banner + "Failed... Code: 2\n");
         EXPECT_EQ(calls(run.trace), (std::vector<std::string>{"FT_Open"}));
@@ -119,7 +128,8 @@ TEST(EndToEnd, NoDeviceEndsAfterOpen) {
 
 TEST(EndToEnd, SecondDeviceIsListedButNotUsed) {
     const std::string score = writeTempFile("one.txt", "3750\n1\n69,64\n");
-    BoardRun run = runWithBoard("pitchime", {.args = {score}, .env = {{"PITCHIME_VBOARD_DEVICES", "2"}}}, "twodev");
+    BoardRun run =
+        runWithBoard("pitchime", {.args = {score}, .env = {{"PITCHIME_VBOARD_DEVICES", "2"}}}, "twodev");
     EXPECT_NE(run.result.out.find(deviceReport(2)), std::string::npos);
     expectCleanEnd(run.trace);
 }
@@ -134,7 +144,8 @@ TEST(EndToEnd, RefusedScoresRestAndCloseTheBoard) {
         {"pitchime", "", "Score error: line 1: the file is empty; the first line must give the BPM"},
         {"pitchime", "0\n3\n60,64,67,4\n", "Score error: line 1: BPM is 0, it must be 1 or more"},
         {"pitchime", "120\n", "Score error: line 2: no PART line (the number of voices)"},
-        {"pitchime", "120\n4\n1,2,3,4,4\n", "Score error: line 2: PART is 4, this program plays at most 3 voices"},
+        {"pitchime", "120\n4\n1,2,3,4,4\n",
+         "Score error: line 2: PART is 4, this program plays at most 3 voices"},
         {"pitchime", "120\n3\n", "Score error: line 3: no rows to play"},
         {"pitchime", "120\n3\n60,64,67,4\n60,64,67,0\n",
          "Score error: line 4: length value 0 in column 4, it must be 1 or more"},
@@ -155,7 +166,8 @@ TEST(EndToEnd, RefusedScoresRestAndCloseTheBoard) {
 
 TEST(EndToEnd, BoardThatStopsAcceptingWritesDoesNotStopTheRun) {
     const std::string score = writeTempFile("unplug.txt", fourRows);
-    BoardRun run = runWithBoard("pitchime", {.args = {score}, .env = {{"PITCHIME_VBOARD_FAIL_AFTER", "6"}}}, "unplug");
+    BoardRun run =
+        runWithBoard("pitchime", {.args = {score}, .env = {{"PITCHIME_VBOARD_FAIL_AFTER", "6"}}}, "unplug");
     EXPECT_EQ(run.result.status, 0);
     EXPECT_NE(run.result.out.find("WRITE_LOW:\t\t242\nWRITE_HIGH:\t\t5\n"), std::string::npos);
     EXPECT_NE(run.result.out.find("\nClosed\n"), std::string::npos);

@@ -1,5 +1,7 @@
 // The players against the virtual board in virtual time: what they print,
 // what the board decodes, how long rows take, and that nothing allocates.
+#include "playback/player.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,7 +16,6 @@
 #include "board/write_frame.h"
 #include "common/console.h"
 #include "platform/platform.h"
-#include "playback/player.h"
 #include "score/score.h"
 #include "support/trace.h"
 #include "vboard/vboard.h"
@@ -45,9 +46,11 @@ using test::readTrace;
 using test::registerWrites;
 
 class PlayerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        tracePath = ::testing::TempDir() + "player_trace.jsonl";
+        // Tests run in parallel processes: one trace file each.
+        tracePath = ::testing::TempDir() + "player_trace_" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".jsonl";
         std::remove(tracePath.c_str());
         vboard::reset({.tracePath = tracePath});
         boardPort = BoardPort{};
@@ -87,7 +90,8 @@ protected:
         std::rewind(output);
         std::string all;
         char buffer[4096];
-        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, output)) > 0;) all.append(buffer, got);
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, output)) > 0;)
+            all.append(buffer, got);
         return all;
     }
 
@@ -106,17 +110,18 @@ protected:
 TEST_F(PlayerTest, ThreeVoiceWorkedExample) {
     load("120\n3\n60,64,67,4\n62,0,0,8\n0,0,0,8\n72,76,79,2\n");
     const std::string out = play(threeVoice::playScore);
-    EXPECT_EQ(out,
-              "60,64,67,4\n496\nWRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
-              "WRITE_LOW:\t\t228\nWRITE_HIGH:\t\t11\n\n\nREAL:\t496\n\n"
-              "62,0,0,8\n248\nWRITE_LOW:\t\t223\nWRITE_HIGH:\t\t15\n\n\n\n\nREAL:\t248\n\n"
-              "0,0,0,8\n248\n\n\n\n\nREAL:\t248\n\n"
-              "72,76,79,2\n992\nWRITE_LOW:\t\t232\nWRITE_HIGH:\t\t8\n\nWRITE_LOW:\t\t18\nWRITE_HIGH:\t\t7\n\n"
-              "WRITE_LOW:\t\t242\nWRITE_HIGH:\t\t5\n\n\nREAL:\t992\n\n");
-    EXPECT_EQ(played(), (Writes{{0, 209}, {0, 17}, {1, 36}, {1, 14}, {2, 228}, {2, 11},
-                                {0, 223}, {0, 15}, {3, 0x72}, {3, 0xB2},
-                                {3, 0x32}, {3, 0x72}, {3, 0xB2},
-                                {3, 0x36}, {3, 0x76}, {3, 0xB6}, {0, 232}, {0, 8}, {1, 18}, {1, 7}, {2, 242}, {2, 5}}));
+    EXPECT_EQ(
+        out,
+        "60,64,67,4\n496\nWRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
+        "WRITE_LOW:\t\t228\nWRITE_HIGH:\t\t11\n\n\nREAL:\t496\n\n"
+        "62,0,0,8\n248\nWRITE_LOW:\t\t223\nWRITE_HIGH:\t\t15\n\n\n\n\nREAL:\t248\n\n"
+        "0,0,0,8\n248\n\n\n\n\nREAL:\t248\n\n"
+        "72,76,79,2\n992\nWRITE_LOW:\t\t232\nWRITE_HIGH:\t\t8\n\nWRITE_LOW:\t\t18\nWRITE_HIGH:\t\t7\n\n"
+        "WRITE_LOW:\t\t242\nWRITE_HIGH:\t\t5\n\n\nREAL:\t992\n\n");
+    EXPECT_EQ(played(),
+              (Writes{{0, 209},  {0, 17},   {1, 36},   {1, 14},   {2, 228},  {2, 11},   {0, 223},  {0, 15},
+                      {3, 0x72}, {3, 0xB2}, {3, 0x32}, {3, 0x72}, {3, 0xB2}, {3, 0x36}, {3, 0x76}, {3, 0xB6},
+                      {0, 232},  {0, 8},    {1, 18},   {1, 7},    {2, 242},  {2, 5}}));
     EXPECT_EQ(platform::clockMs() - startMs, 496 + 248 + 248 + 992);
     // 496 x 4/4 + 248 x 8/4 + 248 x 8/4 + 992 x 2/4
     EXPECT_EQ(tempoStats.quarterSum, 496 + 496 + 496 + 496);
@@ -126,23 +131,38 @@ TEST_F(PlayerTest, ThreeVoiceWorkedExample) {
 TEST_F(PlayerTest, ThreeVoiceResumesBeforeAnyCountAndRestsRepeatTheirStopWord) {
     load("120\n3\n0,60,0,4\n0,60,0,4\n62,64,67,4\n");
     play(threeVoice::playScore);
-    EXPECT_EQ(played(), (Writes{{3, 0x32}, {1, 0xD1}, {1, 0x11}, {3, 0xB2},
-                                {3, 0x32}, {1, 0xD1}, {1, 0x11}, {3, 0xB2},
-                                {3, 0x36}, {3, 0xB6}, {0, 0xDF}, {0, 0x0F}, {1, 0x24}, {1, 0x0E}, {2, 0xE4}, {2, 0x0B}}));
+    EXPECT_EQ(played(), (Writes{{3, 0x32},
+                                {1, 0xD1},
+                                {1, 0x11},
+                                {3, 0xB2},
+                                {3, 0x32},
+                                {1, 0xD1},
+                                {1, 0x11},
+                                {3, 0xB2},
+                                {3, 0x36},
+                                {3, 0xB6},
+                                {0, 0xDF},
+                                {0, 0x0F},
+                                {1, 0x24},
+                                {1, 0x0E},
+                                {2, 0xE4},
+                                {2, 0x0B}}));
     EXPECT_EQ(threeVoice::voiceSilenced, (std::array<int, 3>{0, 0, 0}));
 }
 
 TEST_F(PlayerTest, ThreeVoiceLengthsPartZeroAndExtraColumns) {
     // L 3 waits 21 sixty-fourths, L above 64 waits nothing; PART 0 plays no voice.
     load("120\n0\n3\n64\n65,1,2\n");
-    EXPECT_EQ(play(threeVoice::playScore), "3\n651\n\nREAL:\t651\n\n64\n31\n\nREAL:\t31\n\n65\n0\n\nREAL:\t0\n\n");
+    EXPECT_EQ(play(threeVoice::playScore),
+              "3\n651\n\nREAL:\t651\n\n64\n31\n\nREAL:\t31\n\n65\n0\n\nREAL:\t0\n\n");
     EXPECT_TRUE(played().empty());
     EXPECT_EQ(platform::clockMs() - startMs, 651 + 31);
 }
 
 TEST_F(PlayerTest, ThreeVoiceIgnoresColumnsBeyondPart) {
     load("120\n1\n69,8,70,71\n");
-    EXPECT_EQ(play(threeVoice::playScore), "69,8\n248\nWRITE_LOW:\t\t152\nWRITE_HIGH:\t\t10\n\n\nREAL:\t248\n\n");
+    EXPECT_EQ(play(threeVoice::playScore),
+              "69,8\n248\nWRITE_LOW:\t\t152\nWRITE_HIGH:\t\t10\n\n\nREAL:\t248\n\n");
     EXPECT_EQ(played(), (Writes{{0, 0x98}, {0, 0x0A}}));
 }
 
@@ -228,7 +248,8 @@ TEST_F(PlayerTest, BundledExamplesPlayCleanly) {
     for (const auto& example : examples) {
         SCOPED_TRACE(example.file);
         score = Score{};
-        std::FILE* f = std::fopen((std::string(PITCHIME_SOURCE_DIR) + "/examples/" + example.file).c_str(), "rb");
+        std::FILE* f =
+            std::fopen((std::string(PITCHIME_SOURCE_DIR) + "/examples/" + example.file).c_str(), "rb");
         ASSERT_NE(f, nullptr);
         readScoreLines(f);
         std::fclose(f);

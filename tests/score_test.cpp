@@ -1,3 +1,5 @@
+#include "score/score.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -7,7 +9,6 @@
 
 #include "playback/player.h"
 #include "score/check.h"
-#include "score/score.h"
 
 namespace pitchime {
 namespace {
@@ -48,8 +49,14 @@ TEST(NumberRule, ReadsLikeAtoi) {
     EXPECT_EQ(readNumber("--5"), 0);
     EXPECT_EQ(readNumber("- 5"), 0);
     EXPECT_EQ(readNumber(""), 0);
-    EXPECT_EQ(readNumber(std::string_view("4\0" "2", 3)), 4);
-    EXPECT_EQ(readNumber(std::string_view("\0" "42", 3)), 0);
+    EXPECT_EQ(readNumber(std::string_view("4\0"
+                                          "2",
+                                          3)),
+              4);
+    EXPECT_EQ(readNumber(std::string_view("\0"
+                                          "42",
+                                          3)),
+              0);
 }
 
 TEST(NumberRule, SaturatesAtThe32BitLimits) {
@@ -67,7 +74,8 @@ TEST(ScoreLoader, WorkedExampleWithFourRows) {
     Score s = load("120\n3\n60,64,67,4\n62,0,0,8\n0,0,0,8\n72,76,79,2\n");
     EXPECT_EQ(readNumber(s.line(0)), 120);
     EXPECT_EQ(s.part, 3);
-    EXPECT_EQ(rows(s), (std::vector<std::vector<int>>{{60, 64, 67, 4}, {62, 0, 0, 8}, {0, 0, 0, 8}, {72, 76, 79, 2}}));
+    EXPECT_EQ(rows(s),
+              (std::vector<std::vector<int>>{{60, 64, 67, 4}, {62, 0, 0, 8}, {0, 0, 0, 8}, {72, 76, 79, 2}}));
 }
 
 TEST(ScoreLoader, FieldsCommasAndBlankLines) {
@@ -94,9 +102,14 @@ TEST(ScoreLoader, LineEnds) {
 }
 
 TEST(ScoreLoader, EndOfFileByte) {
-    Score s = load("120\n1\n60,4\n62,4\x1a" "64,4\n66,4\n");
+    Score s = load(
+        "120\n1\n60,4\n62,4\x1a"
+        "64,4\n66,4\n");
     EXPECT_EQ(rows(s), (std::vector<std::vector<int>>{{60, 4}, {62, 4}}));
-    EXPECT_EQ(load("\x1a" "120\n").lineCount(), 0u);
+    EXPECT_EQ(load("\x1a"
+                   "120\n")
+                  .lineCount(),
+              0u);
     // A CR right before the end-of-file byte has no LF after it: kept.
     EXPECT_EQ(lines(load("1\r\x1a")), (std::vector<std::string>{"1\r"}));
 }
@@ -111,7 +124,10 @@ TEST(ScoreLoader, KeepsNulBytesAndCrLfAcrossReadBlocks) {
     EXPECT_EQ(s.line(2).size(), filler.size());
     EXPECT_EQ(rows(s)[1], (std::vector<int>{60, 4}));
 
-    Score n = load(std::string("120\n1\n6\0" "0,4\n", 13));
+    Score n =
+        load(std::string("120\n1\n6\0"
+                         "0,4\n",
+                         13));
     EXPECT_EQ(n.line(2).size(), 5u);
     EXPECT_EQ(rows(n)[0], (std::vector<int>{6, 4}));
 }
@@ -155,7 +171,8 @@ TEST(ScoreCheck, RefusesHeaderProblemsWithTheirLine) {
     EXPECT_EQ(check("-5\n3\n60,64,67,4\n"), "Score error: line 1: BPM is -5, it must be 1 or more");
     EXPECT_EQ(check("120\n"), "Score error: line 2: no PART line (the number of voices)");
     EXPECT_EQ(check("120\n-1\n4\n"), "Score error: line 2: PART is -1, it must be 0 or more");
-    EXPECT_EQ(check("120\n4\n60,60,60,60,4\n"), "Score error: line 2: PART is 4, this program plays at most 3 voices");
+    EXPECT_EQ(check("120\n4\n60,60,60,60,4\n"),
+              "Score error: line 2: PART is 4, this program plays at most 3 voices");
     EXPECT_EQ(check("120\n4\n60,60,60,60,4\n", trill::rules), "");
     EXPECT_EQ(check("120\n3\n"), "Score error: line 3: no rows to play");
 }
@@ -163,9 +180,12 @@ TEST(ScoreCheck, RefusesHeaderProblemsWithTheirLine) {
 TEST(ScoreCheck, RefusesRowsThePlayerCannotPlay) {
     EXPECT_EQ(check("120\n3\n60,64,67,4\n60,4\n"), "Score error: line 4: 2 values, a row needs at least 4");
     EXPECT_EQ(check("120\n3\n60,64,67,4\n\n"), "Score error: line 4: 1 value, a row needs at least 4");
-    EXPECT_EQ(check("120\n3\n60,64,67,0\n"), "Score error: line 3: length value 0 in column 4, it must be 1 or more");
-    EXPECT_EQ(check("120\n1\n60,-8\n"), "Score error: line 3: length value -8 in column 2, it must be 1 or more");
-    EXPECT_EQ(check("120\n3\n60,128,67,4\n"), "Score error: line 3: note 128 in column 2 is outside 0 to 127");
+    EXPECT_EQ(check("120\n3\n60,64,67,0\n"),
+              "Score error: line 3: length value 0 in column 4, it must be 1 or more");
+    EXPECT_EQ(check("120\n1\n60,-8\n"),
+              "Score error: line 3: length value -8 in column 2, it must be 1 or more");
+    EXPECT_EQ(check("120\n3\n60,128,67,4\n"),
+              "Score error: line 3: note 128 in column 2 is outside 0 to 127");
     EXPECT_EQ(check("120\n3\n60,64,-1,4\n"), "Score error: line 3: note -1 in column 3 is outside 0 to 127");
     // The trill player needs three values and plays columns 1 and 2 only.
     EXPECT_EQ(check("120\n1\n60,4\n", trill::rules), "Score error: line 3: 2 values, a row needs at least 3");

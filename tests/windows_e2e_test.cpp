@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "support/e2e.h"
+#include "support/transcript.h"
 
 namespace pitchime::test {
 namespace {

@@ -10,7 +10,7 @@ namespace pitchime::test {
 
 struct TraceEvent {
     std::int64_t tUs = 0;
-    std::string call;       // D2XX call name; empty for a register write or violation
+    std::string call;                           // D2XX call name; empty for a register write or violation
     std::map<std::string, std::string> fields;  // every other field, as its text
     bool isRegister() const { return fields.count("reg") != 0; }
     bool isViolation() const { return fields.count("violation") != 0; }

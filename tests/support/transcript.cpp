@@ -1,4 +1,4 @@
-#include "support/e2e.h"
+#include "support/transcript.h"
 
 #include <gtest/gtest.h>
 
