@@ -50,24 +50,24 @@ TEST(Windows, TextWrittenTheWindowsWay) {
     // of the same score with "\n" line ends.
     std::string crlfRows;
     for (char c : fourRows) crlfRows += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    const std::string unixScore = writeTempFile("unix.txt", fourRows);
-    const std::string windowsScore = writeTempFile("windows.txt", crlfRows);
-    const BoardRun unix = runWithBoard("pitchime", {.args = {unixScore}}, "unix-text");
-    const BoardRun windows = runWithBoard("pitchime", {.input = windowsScore + "\r\n"}, "windows-text");
+    const std::string lfScore = writeTempFile("lf.txt", fourRows);
+    const std::string crlfScore = writeTempFile("crlf.txt", crlfRows);
+    const BoardRun lf = runWithBoard("pitchime", {.args = {lfScore}}, "lf-text");
+    const BoardRun crlf = runWithBoard("pitchime", {.input = crlfScore + "\r\n"}, "crlf-text");
 
-    EXPECT_EQ(windows.result.status, 0);
-    EXPECT_NE(windows.result.out.find("Open File:\nOpened!\n\nLoad File:\t" + windowsScore +
-                                      "\nBPM:\t3750\n64th note time:\t1\nPART:\t3\n"),
+    EXPECT_EQ(crlf.result.status, 0);
+    EXPECT_NE(crlf.result.out.find("Open File:\nOpened!\n\nLoad File:\t" + crlfScore +
+                                   "\nBPM:\t3750\n64th note time:\t1\nPART:\t3\n"),
               std::string::npos)
-        << windows.result.out;
-    EXPECT_NE(windows.result.out.find("\nREADY?\n60,64,67,4\n16\n"), std::string::npos);
-    EXPECT_NE(windows.result.out.find("\nClosed\n"), std::string::npos);
-    EXPECT_FALSE(registerWrites(unix.trace).empty());
-    EXPECT_EQ(registerWrites(windows.trace), registerWrites(unix.trace));
-    expectCleanEnd(windows.trace);
+        << crlf.result.out;
+    EXPECT_NE(crlf.result.out.find("\nREADY?\n60,64,67,4\n16\n"), std::string::npos);
+    EXPECT_NE(crlf.result.out.find("\nClosed\n"), std::string::npos);
+    EXPECT_FALSE(registerWrites(lf.trace).empty());
+    EXPECT_EQ(registerWrites(crlf.trace), registerWrites(lf.trace));
+    expectCleanEnd(crlf.trace);
 
     // Standard output is in text mode: every line ends "\r\n".
-    const std::string& raw = windows.result.rawOut;
+    const std::string& raw = crlf.result.rawOut;
     for (std::size_t i = raw.find('\n'); i != std::string::npos; i = raw.find('\n', i + 1)) {
         ASSERT_TRUE(i > 0 && raw[i - 1] == '\r') << "bare line end at byte " << i;
     }
