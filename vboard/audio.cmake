@@ -8,6 +8,8 @@ get_filename_component(pitchime_audio_root "${CMAKE_CURRENT_LIST_DIR}" DIRECTORY
 
 add_library(pitchime_audio STATIC
   ${pitchime_audio_root}/vboard/pit8254.cpp
+  ${pitchime_audio_root}/vboard/recording.cpp
+  ${pitchime_audio_root}/vboard/speaker.cpp
   ${pitchime_audio_root}/vboard/wav.cpp
 )
 target_include_directories(pitchime_audio PUBLIC ${pitchime_audio_root})
