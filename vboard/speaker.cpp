@@ -19,11 +19,11 @@ constexpr std::int64_t halfTaps = stepTaps / 2;
 // what folds back lands above 20 kHz or is some 70 dB down.
 constexpr double cutoff = 0.45;
 
-// Kernel[phase][k]: the share of a unit step that lands on sample
+// Row `phase`, tap k: the share of a unit step that lands on sample
 // s - halfTaps + 1 + k when the edge falls at s + phase / stepPhases. Each
 // row sums to 1, so the mix settles exactly on the new level. The last row
 // is the first one a sample later, so that every edge can blend two rows.
-using StepKernel = std::array<std::array<float, stepTaps>, stepPhases + 1>;
+using StepKernel = std::array<float, (stepPhases + 1) * stepTaps>;
 
 StepKernel makeStepKernel() {
     StepKernel kernel{};
@@ -39,7 +39,7 @@ StepKernel makeStepKernel() {
             row[k] = sinc * window;
             sum += row[k];
         }
-        for (int k = 0; k < stepTaps; ++k) kernel[phase][k] = static_cast<float>(row[k] / sum);
+        for (int k = 0; k < stepTaps; ++k) kernel[phase * stepTaps + k] = static_cast<float>(row[k] / sum);
     }
     return kernel;
 }
@@ -49,22 +49,21 @@ const StepKernel& stepKernel() {
     return kernel;
 }
 
+// Rounds half away from zero and saturates.
 std::int16_t toPcm(double value) {
-    const double scaled = std::floor(value * 32767.0 + 0.5);
-    return static_cast<std::int16_t>(std::clamp(scaled, -32768.0, 32767.0));
+    const double scaled = std::clamp(value * 32767.0, -32768.0, 32767.0);
+    return static_cast<std::int16_t>(scaled + (scaled < 0.0 ? -0.5 : 0.5));
 }
 
 }  // namespace
 
 void speakerStart(Speaker& speaker, const SpeakerOptions& options) {
-    stepKernel();  // built now, not on the first edge
+    speaker.stepKernel = stepKernel().data();
     speaker.sampleRate = std::clamp<std::int64_t>(options.sampleRate, 8000, 192000);
     speaker.step = 2.0 * options.outputLevel;
     speaker.couplingPole =
         std::exp(-2.0 * std::numbers::pi * options.couplingHz / static_cast<double>(speaker.sampleRate));
     speaker.emitted = 0;
-    speaker.mix = 0.0;
-    speaker.couplingIn = 0.0;
     speaker.couplingOut = 0.0;
     speaker.ring.fill(0.0);
 }
@@ -89,18 +88,25 @@ void speakerEdge(Speaker& speaker, std::int64_t tick, bool high) {
     // sample would leave spurs some 65 dB down for the highest notes).
     const std::int64_t between = (scaled % clockHz) * stepPhases;
     const std::int64_t phase = between / clockHz;
-    const double blend = static_cast<double>(between % clockHz) / clockHz;
+    const double blend = static_cast<double>(between % clockHz) * (1.0 / clockHz);
     const double delta = high ? speaker.step : -speaker.step;
     const double early = delta * (1.0 - blend);
     const double late = delta * blend;
-    const auto& earlyRow = stepKernel()[phase];
-    const auto& lateRow = stepKernel()[phase + 1];
+    const float* earlyRow = speaker.stepKernel + phase * stepTaps;
+    const float* lateRow = earlyRow + stepTaps;
 
     const std::int64_t first = sample - halfTaps + 1;
     assert(first + stepTaps <= speaker.emitted + static_cast<std::int64_t>(speakerRingSamples));
+    const std::int64_t start = first & ringMask;
+    if (first >= speaker.emitted && start + stepTaps <= ringMask + 1) {
+        double* at = &speaker.ring[static_cast<std::size_t>(start)];
+        for (int k = 0; k < stepTaps; ++k) at[k] += early * earlyRow[k] + late * lateRow[k];
+        return;
+    }
     for (int k = 0; k < stepTaps; ++k) {
-        // Only an edge right at the start reaches before the first sample
-        // still to render; that sample takes what would fall before it.
+        // The run wraps round the ring, or the edge is right at the start
+        // and reaches before the first sample still to render, which then
+        // takes what would fall before it.
         const std::int64_t at = std::max(first + k, speaker.emitted);
         speaker.ring[at & ringMask] += early * earlyRow[k] + late * lateRow[k];
     }
@@ -108,18 +114,22 @@ void speakerEdge(Speaker& speaker, std::int64_t tick, bool high) {
 
 std::size_t speakerRender(Speaker& speaker, std::int64_t tick, std::int16_t* out, std::size_t capacity) {
     const std::int64_t end = scaledPosition(speaker, tick) / clockHz - halfTaps + 1;
-    std::size_t count = 0;
-    while (speaker.emitted < end && count < capacity) {
-        double& change = speaker.ring[speaker.emitted & ringMask];
-        speaker.mix += change;
+    if (end <= speaker.emitted) return 0;
+    const std::size_t count = std::min(static_cast<std::size_t>(end - speaker.emitted), capacity);
+    // The high-pass y = x - x1 + pole * y1 needs only the change of the mix
+    // at each sample, x - x1, which is what the ring holds.
+    const double pole = speaker.couplingPole;
+    double y = speaker.couplingOut;
+    std::int64_t n = speaker.emitted;
+    for (std::size_t i = 0; i < count; ++i, ++n) {
+        double& change = speaker.ring[n & ringMask];
+        y = change + pole * y;
         change = 0.0;
-        double y = speaker.mix - speaker.couplingIn + speaker.couplingPole * speaker.couplingOut;
         if (std::fabs(y) < 1e-20) y = 0.0;  // no denormals in long silences
-        speaker.couplingIn = speaker.mix;
-        speaker.couplingOut = y;
-        out[count++] = toPcm(y);
-        ++speaker.emitted;
+        out[i] = toPcm(y);
     }
+    speaker.emitted = n;
+    speaker.couplingOut = y;
     return count;
 }
 

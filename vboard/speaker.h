@@ -36,15 +36,14 @@ inline constexpr int stepPhases = 256;
 inline constexpr std::size_t speakerRingSamples = 8192;  // a power of two
 
 struct Speaker {
+    const float* stepKernel = nullptr;  // stepPhases + 1 rows of stepTaps, shared by all speakers
     std::int64_t sampleRate = 48000;
     double step = 0.6;          // change of the mix when one output flips, in full scale
     double couplingPole = 1.0;  // the high-pass: y = x - x1 + pole * y1
     std::int64_t emitted = 0;   // index of the next sample to render
-    double mix = 0.0;           // summed outputs at the last rendered sample
-    double couplingIn = 0.0;
-    double couplingOut = 0.0;
-    // Change of the mix at each sample not yet rendered, indexed by sample
-    // number modulo the ring's size.
+    double couplingOut = 0.0;   // the high-pass output at the last rendered sample
+    // Change of the summed outputs at each sample not yet rendered, indexed
+    // by sample number modulo the ring's size.
     std::array<double, speakerRingSamples> ring{};
 };
 
