@@ -7,6 +7,7 @@
 #include <complex>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -93,11 +94,6 @@ TEST(Pit8254Mode3, SingleByteAndBcdCounts) {
     pit::writeRegister(bcd, 3, 0x37, 10);
     writeCount(bcd, 0, 0x0010, 29);
     EXPECT_EQ(edgesUpTo(bcd, 0, 41), (Edges{{36, false}, {41, true}}));
-
-    pit::Chip bcdZero;
-    pit::writeRegister(bcdZero, 3, 0x37, 10);
-    writeCount(bcdZero, 0, 0, 29);
-    EXPECT_EQ(edgesUpTo(bcdZero, 0, 31 + 10000), (Edges{{31 + 5000, false}, {31 + 10000, true}}));
 }
 
 TEST(Pit8254Mode3, NewCountTakesEffectAtTheEndOfTheHalfCycle) {
@@ -147,11 +143,6 @@ TEST(Pit8254ControlWord, SetsOutAtOnceAndStopsTheCounter) {
     pit::writeRegister(reordered, 3, 0x36, 25);
     writeCount(reordered, 0, 4, 29);
     EXPECT_EQ(edgesUpTo(reordered, 0, 36), (Edges{{33, false}, {35, true}}));
-
-    // Restarting a stopped counter loads the new count on the next clock.
-    pit::writeRegister(stopLow, 3, 0x36, 500);
-    writeCount(stopLow, 0, 6, 600);
-    EXPECT_EQ(edgesUpTo(stopLow, 0, 608), (Edges{{605, false}, {608, true}}));
 }
 
 TEST(Pit8254ControlWord, OtherCountersLatchesAndReadBacksLeaveACounterAlone) {
@@ -228,10 +219,6 @@ void play(std::vector<Write>& writes, int counter, std::uint8_t control, std::in
     writes.push_back({us + 2 * frameUs, counter, static_cast<std::uint8_t>(count >> 8)});
 }
 
-void stop(std::vector<Write>& writes, int counter, std::int64_t us) {
-    writes.push_back({us, 3, static_cast<std::uint8_t>(0x32 + 0x40 * counter)});
-}
-
 std::string tempPath(const char* name) {
     return ::testing::TempDir() + "pitchime_audio_" +
            ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
@@ -249,7 +236,6 @@ std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
 struct Rendered {
     std::vector<std::int16_t> samples;
     int rate;
-    double seconds(std::size_t sample) const { return static_cast<double>(sample) / rate; }
     std::size_t at(double seconds) const { return static_cast<std::size_t>(seconds * rate); }
 };
 
@@ -400,7 +386,8 @@ TEST(Listening, RestsAreSilentAndNotesComeBack) {
     play(writes, 1, 0x76, 3620, 1000);
     play(writes, 2, 0xB6, 3044, 2000);
     // A rest on all three voices at 0.4 s, then voice 1 alone from 0.8 s.
-    for (int c = 0; c < 3; ++c) stop(writes, c, 400'000 + c * frameUs);
+    for (int c = 0; c < 3; ++c)
+        writes.push_back({400'000 + c * frameUs, 3, static_cast<std::uint8_t>(0x32 + 0x40 * c)});
     play(writes, 1, 0x76, 2712, 800'000);
     const Rendered r = render(writes, 1'200'000);
 
@@ -478,7 +465,7 @@ TEST(Wav, RecordingsFailCleanlyWithoutAFile) {
     EXPECT_FALSE(audio::recordingFinish(*recording, 20));
 }
 
-// sox, where it is installed, reads the file as a WAV of the right length and pitch.
+// sox, where it is installed, reads the file as a WAV of the right length and level.
 TEST(Wav, SoxReadsARecording) {
     if (std::system("sox --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
     const std::string path = tempPath("sox.wav");
@@ -489,13 +476,12 @@ TEST(Wav, SoxReadsARecording) {
     const std::string report = tempPath("sox.txt");
     ASSERT_EQ(std::system(("sox \"" + path + "\" -n stat 2> \"" + report + "\"").c_str()), 0);
     std::ifstream in(report);
-    std::string line;
+    std::string label;
     double length = 0.0;
     double level = 0.0;
-    while (std::getline(in, line)) {
-        const auto value = [&] { return std::stod(line.substr(line.find(':') + 1)); };
-        if (line.rfind("Length (seconds):", 0) == 0) length = value();
-        if (line.rfind("RMS     amplitude:", 0) == 0) level = value();
+    for (double value = 0.0; std::getline(in, label, ':') && in >> value; in.ignore(1)) {
+        if (label.find("Length") != std::string::npos) length = value;
+        if (label.find("RMS     amplitude") != std::string::npos) level = value;
     }
     EXPECT_NEAR(length, 0.5, 0.01);
     EXPECT_NEAR(level, 0.3, 0.03);
