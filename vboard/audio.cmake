@@ -15,3 +15,9 @@ add_library(pitchime_audio STATIC
 target_include_directories(pitchime_audio PUBLIC ${pitchime_audio_root})
 
 set(pitchime_audio_test_sources ${pitchime_audio_root}/tests/audio_test.cpp)
+
+find_package(benchmark QUIET)
+if(benchmark_FOUND)
+  add_executable(pitchime_render_bench ${pitchime_audio_root}/bench/render_bench.cpp)
+  target_link_libraries(pitchime_render_bench PRIVATE pitchime_audio benchmark::benchmark)
+endif()
