@@ -1,6 +1,7 @@
 // A streaming writer of 16-bit mono PCM WAV files: the header goes out first
 // with the sizes of an empty file, samples follow as they come, and the
-// sizes are filled in when the stream is finished. Bytes are little-endian on every host.
+// sizes are filled in when the stream is finished. Bytes are little-endian
+// on every host.
 #pragma once
 
 #include <cstddef>
