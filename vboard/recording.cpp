@@ -39,6 +39,7 @@ std::int64_t ticksSinceStart(const Recording& recording, std::int64_t us) {
 bool recordingStart(Recording& recording, const char* path, std::int64_t us, const SpeakerOptions& options) {
     recording.file = std::fopen(path, "wb");
     if (recording.file == nullptr) return false;
+    std::setvbuf(recording.file, recording.fileBuffer.data(), _IOFBF, recording.fileBuffer.size());
     recording.chip = pit8254::Chip{};
     speakerStart(recording.speaker, options);
     wavStart(recording.wav, recording.file, static_cast<std::uint32_t>(recording.speaker.sampleRate));

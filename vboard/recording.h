@@ -5,7 +5,9 @@
 // the run and memory stays fixed.
 //
 // Not thread-safe: the board must make sure a write and the finish (which
-// may come from the interrupt release) do not run at once.
+// may come from the interrupt release) do not run at once. A Recording is
+// large (some 140 KB) and must stay where it is from start to finish: keep
+// it in static storage.
 #pragma once
 
 #include <array>
@@ -28,6 +30,9 @@ struct Recording {
     std::int64_t originTick = 0;    // the clock tick of sample 0
     std::int64_t renderedTick = 0;  // ticks since sample 0 that have been rendered
     std::array<std::int16_t, recordingBlockSamples> block{};
+    // The file's stream buffer: large, so that writing costs few system
+    // calls, and here, so that opening the file does not allocate one.
+    std::array<char, 1 << 16> fileBuffer{};
 };
 
 // Creates (or truncates) the WAV file at `path` and starts the recording at
