@@ -37,6 +37,7 @@ std::int64_t ticksSinceStart(const Recording& recording, std::int64_t us) {
 }  // namespace
 
 bool recordingStart(Recording& recording, const char* path, std::int64_t us, const SpeakerOptions& options) {
+    if (recording.file != nullptr) recordingFinish(recording, us);
     recording.file = std::fopen(path, "wb");
     if (recording.file == nullptr) return false;
     std::setvbuf(recording.file, recording.fileBuffer.data(), _IOFBF, recording.fileBuffer.size());

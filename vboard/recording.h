@@ -37,7 +37,8 @@ struct Recording {
 
 // Creates (or truncates) the WAV file at `path` and starts the recording at
 // `us`, the time of sample 0, with every counter silent. Returns false, with
-// nothing open, when the file cannot be created.
+// nothing open, when the file cannot be created. A recording still open is
+// finished at `us` first.
 bool recordingStart(Recording& recording, const char* path, std::int64_t us,
                     const SpeakerOptions& options = {});
 
