@@ -10,6 +10,9 @@ if(MINGW)
   add_link_options(-static "$<$<CONFIG:Release,MinSizeRel>:-s>")
 elseif(MSVC)
   set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+  # The code uses the standard C library (fopen, getenv) on purpose; MSVC
+  # would otherwise warn about it, and warnings are errors.
+  add_compile_definitions(_CRT_SECURE_NO_WARNINGS)
 endif()
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
