@@ -120,12 +120,20 @@ void closeTrace(Board& b) {
     b.state.trace = nullptr;
 }
 
+// How far each output swings the mix, in full scale. Through the coupling
+// capacitor one output can reach twice its swing away from where the mix
+// settled (a counter that sat high through a rest and then starts swinging
+// low), so three of them need 6 x 0.15 = 0.9 of full scale, and the ringing
+// of band-limited edges fits in the rest: a three-voice board never clips.
+constexpr double outputSwing = 0.15;
+
 // Opens the WAV file of a session that has just begun at `tUs`; sample 0 is then.
 void startRecording(Board& b, std::int64_t tUs) {
     State& s = b.state;
     if (s.options.wavPath.empty()) return;
     audio::SpeakerOptions speaker;
     speaker.sampleRate = s.options.wavRate;
+    speaker.outputLevel = outputSwing;
     if (audio::recordingStart(b.recording, s.options.wavPath.c_str(), tUs, speaker)) {
         s.counts.recording = true;
         s.counts.recordedSamples = 0;
