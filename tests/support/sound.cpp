@@ -4,7 +4,6 @@
 #include <cmath>
 #include <complex>
 #include <fstream>
-#include <iterator>
 #include <numbers>
 
 namespace pitchime::test {
@@ -24,9 +23,12 @@ bool tagAt(const std::vector<std::uint8_t>& b, std::size_t at, const char* tag) 
 }  // namespace
 
 std::string readWav(const std::string& path, Sound& sound) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return "cannot open " + path;
-    const std::vector<std::uint8_t> b{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<std::uint8_t> b(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    if (!in) return "cannot read " + path;
     if (b.size() < 44) return "no WAV header in " + path;
     if (!tagAt(b, 0, "RIFF") || !tagAt(b, 8, "WAVE") || !tagAt(b, 12, "fmt ") || !tagAt(b, 36, "data"))
         return "not a WAV file laid out as expected";
@@ -35,9 +37,9 @@ std::string readWav(const std::string& path, Sound& sound) {
     if (le16(b, 20) != 1 || le16(b, 22) != 1 || le16(b, 34) != 16) return "not 16-bit mono PCM";
     sound.rate = static_cast<int>(le32(b, 24));
     if (le32(b, 28) != le32(b, 24) * 2 || le16(b, 32) != 2) return "byte rate or block size is wrong";
-    sound.samples.clear();
-    for (std::size_t i = 44; i + 1 < b.size(); i += 2) {
-        sound.samples.push_back(static_cast<std::int16_t>(b[i] | b[i + 1] << 8));
+    sound.samples.resize((b.size() - 44) / 2);
+    for (std::size_t n = 0; n < sound.samples.size(); ++n) {
+        sound.samples[n] = static_cast<std::int16_t>(b[44 + 2 * n] | b[45 + 2 * n] << 8);
     }
     return "";
 }
