@@ -1,14 +1,18 @@
-// Render speed of the board's audio: a three-voice tune, as the register
-// writes the board would see, through the 8254 model, the speaker and the WAV
-// writer. The "realtime" counter is seconds of audio per second of wall time.
+// Render speed of the board's audio. renderTune: a three-voice tune, as the
+// register writes the board would see, through the 8254 model, the speaker
+// and the WAV writer. renderScore: what pitchime-render does with a bundled
+// score, from the player through the board's frames to the file. The
+// "realtime" counter is seconds of audio per second of wall time.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "render/render.h"
 #include "vboard/recording.h"
 
 namespace {
@@ -78,7 +82,31 @@ void renderTune(benchmark::State& state) {
                                                     benchmark::Counter::kIsRate);
 }
 
+void renderScore(benchmark::State& state) {
+    const std::string score = std::string(PITCHIME_SOURCE_DIR) + "/examples/ode-to-joy.txt";
+    if (std::string problem = pitchime::render::loadScore(score.c_str(), pitchime::threeVoicePlayer);
+        !problem.empty()) {
+        state.SkipWithError(problem.c_str());
+        return;
+    }
+    const std::string path = (std::filesystem::temp_directory_path() / "pitchime_render_score.wav").string();
+    double seconds = 0.0;
+    for (auto _ : state) {
+        const pitchime::render::Outcome outcome =
+            pitchime::render::renderToWav(pitchime::threeVoicePlayer, path.c_str(), 48000, nullptr);
+        if (!outcome.error.empty()) {
+            state.SkipWithError(outcome.error.c_str());
+            return;
+        }
+        seconds += static_cast<double>(outcome.samples) / outcome.sampleRate;
+    }
+    std::filesystem::remove(path);
+    state.counters["realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
+}
+
 }  // namespace
+
+BENCHMARK(renderScore)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Lowest note of the three voices: 36 (a bass, C2) up to 84 (all three
 // voices above C6, where edges come thickest).

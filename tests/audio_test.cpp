@@ -4,18 +4,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <numbers>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/sound.h"
 #include "vboard/pit8254.h"
 #include "vboard/recording.h"
 #include "vboard/wav.h"
@@ -23,6 +22,14 @@
 namespace {
 
 namespace pit = pitchime::pit8254;
+using pitchime::test::fullScale;
+using pitchime::test::peaksHz;
+using pitchime::test::readWav;
+using pitchime::test::rms;
+using pitchime::test::Sound;
+using pitchime::test::spectrum;
+using pitchime::test::Spectrum;
+using pitchime::test::zeroCrossingHz;
 
 using Edges = std::vector<std::pair<std::int64_t, bool>>;
 
@@ -229,132 +236,28 @@ std::vector<std::uint8_t> readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-
-struct Rendered {
-    std::vector<std::int16_t> samples;
-    int rate;
-    std::size_t at(double seconds) const { return static_cast<std::size_t>(seconds * rate); }
-};
-
 // Records `writes` from time 0 to `endUs` into `path` and reads the samples back.
-Rendered render(const std::vector<Write>& writes, std::int64_t endUs, audio::SpeakerOptions options = {},
-                const std::string& path = tempPath("render.wav")) {
-    const int rate = options.sampleRate;
+Sound render(const std::vector<Write>& writes, std::int64_t endUs, audio::SpeakerOptions options = {},
+             const std::string& path = tempPath("render.wav")) {
     auto recording = std::make_unique<audio::Recording>();
     EXPECT_TRUE(audio::recordingStart(*recording, path.c_str(), 0, options));
     for (const Write& w : writes) audio::recordingWrite(*recording, w.us, w.address, w.value);
     EXPECT_TRUE(audio::recordingFinish(*recording, endUs));
 
-    const std::vector<std::uint8_t> bytes = readFile(path);
-    Rendered rendered{{}, rate};
-    if (bytes.size() < 44) {
-        ADD_FAILURE() << "no WAV header in " << path;
-        return rendered;
-    }
-    EXPECT_EQ(le32(bytes, 40), bytes.size() - 44);
-    for (std::size_t i = 44; i + 1 < bytes.size(); i += 2) {
-        rendered.samples.push_back(static_cast<std::int16_t>(bytes[i] | bytes[i + 1] << 8));
-    }
+    Sound sound;
+    EXPECT_EQ(readWav(path, sound), "");
+    EXPECT_EQ(sound.rate, options.sampleRate);
     // Samples up to the end time, none missing.
-    EXPECT_GE(rendered.samples.size(), static_cast<std::size_t>(endUs * rate / 1'000'000));
-    return rendered;
+    EXPECT_GE(sound.samples.size(), static_cast<std::size_t>(endUs * options.sampleRate / 1'000'000));
+    return sound;
 }
-
-double rms(const Rendered& r, double from, double to) {
-    double sum = 0.0;
-    for (std::size_t i = r.at(from); i < r.at(to); ++i)
-        sum += static_cast<double>(r.samples[i]) * r.samples[i];
-    return std::sqrt(sum / static_cast<double>(r.at(to) - r.at(from)));
-}
-
-// Frequency from the rising zero crossings between two times, each crossing
-// placed between its two samples by linear interpolation. A crossing counts
-// only after the wave has been well below zero, so that the ringing of a
-// band-limited edge near zero is not taken for a period.
-double zeroCrossingHz(const Rendered& r, double from, double to) {
-    double first = -1.0;
-    double last = -1.0;
-    int crossings = 0;
-    bool armed = false;
-    for (std::size_t i = r.at(from); i + 1 < r.at(to); ++i) {
-        const double a = r.samples[i];
-        const double b = r.samples[i + 1];
-        if (a < -1000.0) armed = true;
-        if (armed && a < 0.0 && b >= 0.0) {
-            armed = false;
-            last = static_cast<double>(i) + a / (a - b);
-            if (crossings++ == 0) first = last;
-        }
-    }
-    return crossings < 2 ? 0.0 : (crossings - 1) * r.rate / (last - first);
-}
-
-// Hann-windowed magnitude spectrum of 2^k samples from `from` seconds on.
-struct Spectrum {
-    std::vector<double> magnitude;
-    double binHz;
-};
-
-Spectrum spectrum(const Rendered& r, double from, std::size_t size) {
-    std::vector<std::complex<double>> a(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        const double window = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / size);
-        a[i] = window * r.samples[r.at(from) + i];
-    }
-    for (std::size_t i = 1, j = 0; i < size; ++i) {
-        std::size_t bit = size >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(a[i], a[j]);
-    }
-    for (std::size_t len = 2; len <= size; len <<= 1) {
-        const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi / len);
-        for (std::size_t i = 0; i < size; i += len) {
-            std::complex<double> w = 1.0;
-            for (std::size_t j = 0; j < len / 2; ++j, w *= turn) {
-                const std::complex<double> u = a[i + j];
-                const std::complex<double> v = a[i + j + len / 2] * w;
-                a[i + j] = u + v;
-                a[i + j + len / 2] = u - v;
-            }
-        }
-    }
-    Spectrum s{std::vector<double>(size / 2), static_cast<double>(r.rate) / size};
-    for (std::size_t k = 0; k < size / 2; ++k) s.magnitude[k] = std::abs(a[k]);
-    return s;
-}
-
-// The strongest `count` local maxima between two frequencies, strongest
-// first, each refined by a parabola through the log magnitudes around it.
-std::vector<double> peaksHz(const Spectrum& s, double fromHz, double toHz, int count) {
-    std::vector<std::size_t> bins;
-    for (auto k = static_cast<std::size_t>(fromHz / s.binHz); k < toHz / s.binHz; ++k) {
-        if (s.magnitude[k] > s.magnitude[k - 1] && s.magnitude[k] >= s.magnitude[k + 1]) bins.push_back(k);
-    }
-    std::sort(bins.begin(), bins.end(),
-              [&](std::size_t a, std::size_t b) { return s.magnitude[a] > s.magnitude[b]; });
-    std::vector<double> peaks;
-    for (std::size_t i = 0; i < bins.size() && static_cast<int>(i) < count; ++i) {
-        const std::size_t k = bins[i];
-        const double a = std::log(s.magnitude[k - 1]);
-        const double b = std::log(s.magnitude[k]);
-        const double c = std::log(s.magnitude[k + 1]);
-        peaks.push_back((static_cast<double>(k) + 0.5 * (a - c) / (a - 2.0 * b + c)) * s.binHz);
-    }
-    return peaks;
-}
-
-constexpr double fullScale = 32767.0;
 
 TEST(Listening, NoteSixtyNineSoundsAtTheClockOverItsCount) {
     const double expected = 1193182.0 / 2712.0;
     for (const int rate : {48000, 44100}) {
         std::vector<Write> writes;
         play(writes, 0, 0x36, 2712, 0);
-        const Rendered r = render(writes, 1'000'000, {.sampleRate = rate});
+        const Sound r = render(writes, 1'000'000, {.sampleRate = rate});
 
         // A period of one clock more or less would be 0.16 Hz off.
         EXPECT_NEAR(zeroCrossingHz(r, 0.2, 1.0), expected, 0.02) << rate;
@@ -373,7 +276,7 @@ TEST(Listening, AChordShowsItsThreeFundamentals) {
     for (int c = 0; c < 3; ++c) {
         play(writes, c, static_cast<std::uint8_t>(0x36 + 0x40 * c), counts[c], 3 * c * frameUs);
     }
-    const Rendered r = render(writes, 1'000'000);
+    const Sound r = render(writes, 1'000'000);
     std::vector<double> peaks = peaksHz(spectrum(r, 0.1, 32768), 50.0, 5000.0, 3);
     ASSERT_EQ(peaks.size(), 3u);
     std::sort(peaks.begin(), peaks.end());
@@ -389,7 +292,7 @@ TEST(Listening, RestsAreSilentAndNotesComeBack) {
     for (int c = 0; c < 3; ++c)
         writes.push_back({400'000 + c * frameUs, 3, static_cast<std::uint8_t>(0x32 + 0x40 * c)});
     play(writes, 1, 0x76, 2712, 800'000);
-    const Rendered r = render(writes, 1'200'000);
+    const Sound r = render(writes, 1'200'000);
 
     EXPECT_GT(rms(r, 0.1, 0.4), 0.3 * fullScale);
     // Once the coupling capacitor has let the last step go: nothing.
@@ -402,7 +305,7 @@ TEST(Listening, HighNotesDoNotFoldBackIntoTheAudibleBand) {
     // fold back to 10.3, 14.8, 8.1 kHz... if they were not band-limited.
     std::vector<Write> writes;
     play(writes, 0, 0x36, 95, 0);
-    const Rendered r = render(writes, 1'000'000);
+    const Sound r = render(writes, 1'000'000);
     const Spectrum s = spectrum(r, 0.1, 32768);
     const double fundamental = 1193182.0 / 95.0;
     double tone = 0.0;
@@ -426,7 +329,7 @@ TEST(Listening, EdgesFallAtTheTimeOfTheWriteThatCausedThem) {
     for (const std::int64_t startUs : {100'000, 100'010, 100'020}) {
         std::vector<Write> writes;
         play(writes, 0, 0x36, 2712, startUs);
-        const Rendered r = render(writes, 110'000, {.couplingHz = 0.001});
+        const Sound r = render(writes, 110'000, {.couplingHz = 0.001});
         const std::int64_t edgeTick = pit::ticksAt(startUs + 2 * frameUs) + 1 + 1356;
         const double expected = static_cast<double>(edgeTick) * r.rate / pit::clockHz;
 

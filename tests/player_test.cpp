@@ -216,7 +216,13 @@ TEST_F(PlayerTest, NothingIsAllocatedWhilePlaying) {
     std::string text = "120\n3\n";
     for (int i = 0; i < 200; ++i) text += i % 3 ? "60,0,67,64\n" : "0,64,71,32\n";
     load(text);
-    // Output and the board's trace go to real files while counting.
+    // The board records its sound as well as its trace.
+    const std::string wavPath = tracePath + ".wav";
+    vboard::reset({.tracePath = tracePath, .wavPath = wavPath});
+    boardPort = BoardPort{};
+    ASSERT_EQ(board::open(), 0u);
+    board::configure();
+    // Output, the board's trace and its sound go to real files while counting.
     console::setStream(output);
     const long before = allocations.load();
     threeVoice::playScore();
@@ -225,6 +231,10 @@ TEST_F(PlayerTest, NothingIsAllocatedWhilePlaying) {
     console::setStream(nullptr);
     EXPECT_EQ(during, 0);
     EXPECT_GT(vboard::counters().registerWrites, 1000);
+    board::close();
+    EXPECT_GT(vboard::counters().recordedSamples, 48000 * 10);
+    EXPECT_FALSE(vboard::counters().recordingFailed);
+    std::remove(wavPath.c_str());
 }
 
 }  // namespace

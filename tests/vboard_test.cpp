@@ -20,6 +20,7 @@
 
 #include "d2xx/d2xx.h"
 #include "platform/platform.h"
+#include "support/sound.h"
 
 namespace {
 
@@ -397,8 +398,11 @@ TEST(VirtualBoardOptions, EnvironmentIsReadAtTheFirstCall) {
     setVariable("PITCHIME_VBOARD_DEVICES", "3");
     setVariable("PITCHIME_VBOARD_FAIL_AFTER", "5");
     setVariable("PITCHIME_VBOARD_OPEN_DELAY_MS", "20");
+    setVariable("PITCHIME_VBOARD_WAV", "board.wav");
     vb::Options o = vb::optionsFromEnvironment();
     EXPECT_EQ(o.tracePath, trace);
+    EXPECT_EQ(o.wavPath, "board.wav");
+    EXPECT_EQ(o.wavRate, 48000);
     EXPECT_EQ(o.devices, 3);
     EXPECT_EQ(o.failAfter, 5);
     EXPECT_EQ(o.openDelayMs, 20);
@@ -421,7 +425,7 @@ TEST(VirtualBoardOptions, EnvironmentIsReadAtTheFirstCall) {
         EXPECT_EQ(o.openDelayMs, 0);
     }
     for (const char* name : {"PITCHIME_VBOARD_TRACE", "PITCHIME_VBOARD_DEVICES", "PITCHIME_VBOARD_FAIL_AFTER",
-                             "PITCHIME_VBOARD_OPEN_DELAY_MS"}) {
+                             "PITCHIME_VBOARD_OPEN_DELAY_MS", "PITCHIME_VBOARD_WAV"}) {
         setVariable(name, nullptr);
     }
     vb::reset(recording());
@@ -595,7 +599,9 @@ TEST(VirtualBoardRecord, KeepsAtMostItsCapacityWithTimes) {
 }
 
 TEST(VirtualBoardThreads, CallsFromTwoThreadsKeepEveryWriteWhole) {
-    const FT_HANDLE h = openReady(recording(2000));
+    vb::Options options = recording(2000);
+    options.wavPath = scratchPath("threads") + ".wav";
+    const FT_HANDLE h = openReady(options);
     auto writer = [h](const Bytes& f) {
         for (int i = 0; i < 500; ++i) EXPECT_EQ(send(h, f), FT_OK);
     };
@@ -632,6 +638,69 @@ TEST(VirtualBoardThreads, CallsFromTwoThreadsKeepEveryWriteWhole) {
     EXPECT_EQ(ok + refused, 2000);
     EXPECT_EQ(vb::counters().registerWrites, 1000 + ok);
     EXPECT_EQ(vb::counters().violations, refused);
+    // The release's close completed the sound file.
+    EXPECT_FALSE(vb::counters().recording);
+    pitchime::test::Sound sound;
+    EXPECT_EQ(pitchime::test::readWav(options.wavPath, sound), "");
+    std::filesystem::remove(options.wavPath);
+}
+
+// The sound of a session: what the model of the 8254 made of the register
+// writes, at the times of the calls that carried them.
+
+TEST(VirtualBoardSound, ASessionIsRecordedFromOpenToClose) {
+    namespace t = pitchime::test;
+    vb::Options options;
+    options.wavPath = scratchPath("session") + ".wav";
+    options.wavRate = 44100;
+    vb::reset(options);
+    pitchime::platform::sleepMs(7);  // before the first call: not part of the recording
+    FT_HANDLE h = nullptr;
+    ASSERT_EQ(FT_Open(0, &h), FT_OK);
+    EXPECT_TRUE(vb::counters().recording);
+    ASSERT_EQ(FT_SetBitMode(h, 0xFF, 1), FT_OK);
+    ASSERT_EQ(send(h, idle), FT_OK);
+    pitchime::platform::sleepMs(200);
+    // Note 69 on counter 0, all in one call at 0.2 s.
+    ASSERT_EQ(send(h, joined({control36To3, low98To0, high0ATo0})), FT_OK);
+    pitchime::platform::sleepMs(300);
+    ASSERT_EQ(FT_Close(h), FT_OK);
+
+    const vb::Counters c = vb::counters();
+    EXPECT_FALSE(c.recording);
+    EXPECT_FALSE(c.recordingFailed);
+    t::Sound sound;
+    ASSERT_EQ(t::readWav(options.wavPath, sound), "");
+    EXPECT_EQ(sound.rate, 44100);
+    EXPECT_EQ(static_cast<std::int64_t>(sound.samples.size()), c.recordedSamples);
+    // Up to the close and a little more: the last samples need the 16 after them.
+    EXPECT_GE(sound.seconds(), 0.5);
+    EXPECT_LT(sound.seconds(), 0.501);
+    EXPECT_EQ(t::rms(sound, 0.0, 0.199), 0.0);
+    // The counter starts with OUT high: its first edge comes half a period
+    // (1356 clocks, 1.14 ms) after the write.
+    EXPECT_NEAR(t::onsetAfter(sound, 0.0, 0.5, 0.1), 0.2 + 1357.0 / 1193182.0, 0.0002);
+    EXPECT_NEAR(t::zeroCrossingHz(sound, 0.25, 0.5), 1193182.0 / 2712.0, 0.05);
+
+    // A second session starts a new recording; a reset ends it with a whole file.
+    ASSERT_EQ(FT_Open(0, &h), FT_OK);
+    pitchime::platform::sleepMs(100);
+    vb::reset(vb::Options{});
+    ASSERT_EQ(t::readWav(options.wavPath, sound), "");
+    EXPECT_NEAR(sound.seconds(), 0.1, 0.001);
+    std::filesystem::remove(options.wavPath);
+}
+
+TEST(VirtualBoardSound, AFileThatCannotBeCreatedLeavesTheBoardWorking) {
+    vb::Options options = recording();
+    options.wavPath = scratchPath("missing") + "/board.wav";
+    const FT_HANDLE h = openReady(options);
+    EXPECT_TRUE(vb::counters().recordingFailed);
+    EXPECT_FALSE(vb::counters().recording);
+    EXPECT_EQ(send(h, control36To3), FT_OK);
+    EXPECT_EQ(FT_Close(h), FT_OK);
+    EXPECT_EQ(decoded(), (std::vector<std::pair<int, int>>{{3, 0x36}}));
+    EXPECT_FALSE(std::filesystem::exists(options.wavPath));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #   pitchime_audio                 static library (include root: the repository)
 #   pitchime_audio_test_sources    GoogleTest sources of these files
 #   pitchime_render_bench          render speed benchmark, when Google Benchmark is found
+#                                  (also of whole scores: needs the pitchime_render library)
 get_filename_component(pitchime_audio_root "${CMAKE_CURRENT_LIST_DIR}" DIRECTORY)
 
 add_library(pitchime_audio STATIC
@@ -19,5 +20,6 @@ set(pitchime_audio_test_sources ${pitchime_audio_root}/tests/audio_test.cpp)
 find_package(benchmark QUIET)
 if(benchmark_FOUND)
   add_executable(pitchime_render_bench ${pitchime_audio_root}/bench/render_bench.cpp)
-  target_link_libraries(pitchime_render_bench PRIVATE pitchime_audio benchmark::benchmark)
+  target_link_libraries(pitchime_render_bench PRIVATE pitchime_audio pitchime_render benchmark::benchmark)
+  target_compile_definitions(pitchime_render_bench PRIVATE PITCHIME_SOURCE_DIR="${pitchime_audio_root}")
 endif()

@@ -1,8 +1,10 @@
 // The virtual tone board. Every D2XX call takes one lock, so a release
 // thread's FT_Write or FT_Close and the main thread's writes come through
-// whole and in some order, as they would through the vendor's driver.
-// FT_Write allocates nothing: trace lines are formatted into fixed buffers
-// and the record of register writes is reserved when the board is reset.
+// whole and in some order, as they would through the vendor's driver; the
+// sound recording is only touched under it too. FT_Write allocates nothing:
+// trace lines are formatted into fixed buffers, the record of register
+// writes is reserved when the board is reset, and the recording lives in
+// the board from the start.
 #include "vboard/vboard.h"
 
 #include <algorithm>
@@ -12,11 +14,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "d2xx/d2xx.h"
 #include "platform/platform.h"
+#include "vboard/recording.h"
 
 namespace pitchime::vboard {
 
@@ -99,6 +103,9 @@ struct Board {
     std::mutex mutex;
     State state;
     char traceBuffer[8192];  // the trace file's stdio buffer, so writes never allocate
+    // The board's sound, while counts.recording says so. Large, and kept
+    // here rather than in State so that a reset does not copy it.
+    audio::Recording recording;
 };
 
 // Never destroyed: a release thread may still be writing while the main
@@ -113,7 +120,45 @@ void closeTrace(Board& b) {
     b.state.trace = nullptr;
 }
 
+// How far each output swings the mix, in full scale. Through the coupling
+// capacitor one output can reach twice its swing away from where the mix
+// settled (a counter that sat high through a rest and then starts swinging
+// low), so three of them need 6 x 0.15 = 0.9 of full scale, and the ringing
+// of band-limited edges fits in the rest: a three-voice board never clips.
+constexpr double outputSwing = 0.15;
+
+// Opens the WAV file of a session that has just begun at `tUs`; sample 0 is then.
+void startRecording(Board& b, std::int64_t tUs) {
+    State& s = b.state;
+    if (s.options.wavPath.empty()) return;
+    audio::SpeakerOptions speaker;
+    speaker.sampleRate = s.options.wavRate;
+    speaker.outputLevel = outputSwing;
+    if (audio::recordingStart(b.recording, s.options.wavPath.c_str(), tUs, speaker)) {
+        s.counts.recording = true;
+        s.counts.recordedSamples = 0;
+        return;
+    }
+    s.counts.recordingFailed = true;
+    std::fprintf(stderr, "virtual tone board: cannot create WAV file %s: %s\n", s.options.wavPath.c_str(),
+                 std::strerror(errno));
+}
+
+// Renders the sound up to `tUs`, the end of the session, and completes the file.
+void finishRecording(Board& b, std::int64_t tUs) {
+    State& s = b.state;
+    if (!s.counts.recording) return;
+    s.counts.recording = false;
+    const bool ok = audio::recordingFinish(b.recording, tUs);
+    s.counts.recordedSamples = b.recording.wav.dataBytes / sizeof(std::int16_t);
+    if (ok) return;
+    s.counts.recordingFailed = true;
+    std::fprintf(stderr, "virtual tone board: writing WAV file %s failed\n", s.options.wavPath.c_str());
+}
+
 void powerUp(Board& b, const Options& options) {
+    // A recording still open ends now, as if the board were unplugged.
+    finishRecording(b, platform::nowUs() - b.state.epochUs);
     closeTrace(b);
     b.state = State{};
     b.state.configured = true;
@@ -185,8 +230,10 @@ void violation(State& s, std::int64_t tUs, const char* format, ...) {
 }
 
 // The one place a decoded 8254 register write arrives: counted, recorded,
-// traced. A model of the 8254 is fed from here.
-void handleRegisterWrite(State& s, std::int64_t tUs, int address, std::uint8_t value) {
+// traced, and heard.
+void handleRegisterWrite(Board& b, std::int64_t tUs, int address, std::uint8_t value) {
+    State& s = b.state;
+    if (s.counts.recording) audio::recordingWrite(b.recording, tUs, address, value);
     ++s.counts.registerWrites;
     if (s.record.size() < s.options.recordCapacity) {
         s.record.push_back(RegisterWrite{tUs, address, value});
@@ -206,7 +253,8 @@ void spoilStrobe(State& s, std::int64_t tUs, const char* why) {
 
 // One byte reaches the lines: the board reacts to the change from the
 // previous level, as its logic would.
-void driveLines(State& s, std::int64_t tUs, std::uint8_t next) {
+void driveLines(Board& b, std::int64_t tUs, std::uint8_t next) {
+    State& s = b.state;
     const std::uint8_t prev = s.lines;
     s.lines = next;
     const auto rising = static_cast<std::uint8_t>(~prev & next);
@@ -256,7 +304,7 @@ void driveLines(State& s, std::int64_t tUs, std::uint8_t next) {
             } else if (s.unreportedRacedBits != 0) {
                 violation(s, tUs, "all-high byte among the shift clock pulses of a register write");
             } else if (s.racedBits == 0) {
-                handleRegisterWrite(s, tUs, (next & addressLines) >> addressShift, s.shiftRegister);
+                handleRegisterWrite(b, tUs, (next & addressLines) >> addressShift, s.shiftRegister);
             }
         }
         s.clockEdges = 0;
@@ -285,6 +333,7 @@ std::int64_t environmentNumber(const char* name, std::int64_t fallback, std::int
 Options optionsFromEnvironment() {
     Options options;
     if (const char* path = std::getenv("PITCHIME_VBOARD_TRACE")) options.tracePath = path;
+    if (const char* path = std::getenv("PITCHIME_VBOARD_WAV")) options.wavPath = path;
     options.devices =
         static_cast<int>(environmentNumber("PITCHIME_VBOARD_DEVICES", options.devices, maxDevices));
     options.failAfter = environmentNumber("PITCHIME_VBOARD_FAIL_AFTER", options.failAfter, INT64_MAX);
@@ -310,6 +359,7 @@ Counters counters() {
     Board& b = board();
     std::lock_guard lock(b.mutex);
     Counters c = b.state.counts;
+    if (c.recording) c.recordedSamples = b.recording.wav.dataBytes / sizeof(std::int16_t);
     c.open = b.state.open;
     c.bitBang = b.state.bitBang;
     c.lines = b.state.lines;
@@ -420,6 +470,7 @@ FT_STATUS PITCHIME_D2XX_CALL FT_Open(int deviceNumber, FT_HANDLE* pHandle) {
         s.everOpened = true;
         s.bitBang = false;
         *pHandle = vb::theHandle();
+        vb::startRecording(b, t);
     }
     vb::tracePart(s, "{\"t_us\":%lld,\"call\":\"FT_Open\",\"index\":%d,\"status\":%u}\n", vb::asLL(t),
                   deviceNumber, vb::asU(status));
@@ -518,7 +569,7 @@ FT_STATUS PITCHIME_D2XX_CALL FT_Write(FT_HANDLE ftHandle, void* lpBuffer, std::u
     if (problem != nullptr) vb::violation(s, t, "%s", problem);
     if (reachesLines) {
         ++s.counts.writes;
-        for (std::uint32_t i = 0; i < size; ++i) vb::driveLines(s, t, bytes[i]);
+        for (std::uint32_t i = 0; i < size; ++i) vb::driveLines(b, t, bytes[i]);
     }
     return status;
 }
@@ -533,9 +584,11 @@ FT_STATUS PITCHIME_D2XX_CALL FT_Close(FT_HANDLE ftHandle) {
         status = vb::FT_INVALID_HANDLE;
     } else {
         // The lines keep their last level; the next session must set
-        // bit-bang mode again.
+        // bit-bang mode again. The counters go on sounding, but the
+        // recording of this session ends here.
         s.open = false;
         s.bitBang = false;
+        vb::finishRecording(b, t);
     }
     vb::tracePart(s, "{\"t_us\":%lld,\"call\":\"FT_Close\",\"status\":%u}\n", vb::asLL(t), vb::asU(status));
     vb::traceFlush(s);

@@ -13,7 +13,20 @@
 //   PITCHIME_VBOARD_FAIL_AFTER=n        the first n FT_Write calls succeed,
 //                                       later ones fail with FT_IO_ERROR
 //   PITCHIME_VBOARD_OPEN_DELAY_MS=n     FT_Open waits n ms of real time
-// Tests may instead call reset() with options of their own.
+//   PITCHIME_VBOARD_WAV=path            the board's sound as a 16-bit mono
+//                                       WAV file at 48 kHz, from FT_Open
+//                                       (sample 0) to FT_Close
+// Tests and the renderer may instead call reset() with options of their own.
+//
+// The sound: every decoded register write goes to a model of the 8254 at
+// the time of the FT_Write call that carried it, and the three outputs are
+// mixed and rendered as the board's speaker would play them. All bytes of a
+// call are taken at the call's time rather than spread over the chip's byte
+// clock, whose rate in bit-bang mode is not documented; one frame lasts
+// about a tenth of a millisecond on the lines, so an edge is never off by
+// more than that. The file is completed at FT_Close, also when the close
+// comes from the interrupt release; problems with it are reported on
+// standard error and in counters().
 //
 // Only device 0 can be opened by this process; the others of a larger
 // list report themselves open elsewhere, and FT_Open of them answers
@@ -33,6 +46,8 @@ struct Options {
     std::int64_t failAfter = -1;     // -1: writes never fail
     int openDelayMs = 0;             // real time FT_Open waits before answering
     std::size_t recordCapacity = 0;  // register writes kept for registerWrites()
+    std::string wavPath;             // empty: no sound recorded
+    std::int32_t wavRate = 48000;    // samples a second of the WAV file, 8000 to 192000
 };
 
 // Options from the PITCHIME_VBOARD_* variables; a variable that is unset or
@@ -57,8 +72,11 @@ struct Counters {
     std::int64_t violations = 0;
     std::int64_t unrecorded = 0;  // register writes past recordCapacity
     bool open = false;
-    bool bitBang = false;       // mask 0xFF, mode 1 set since the open
-    std::uint8_t lines = 0xFF;  // current level of D0-D7
+    bool bitBang = false;              // mask 0xFF, mode 1 set since the open
+    std::uint8_t lines = 0xFF;         // current level of D0-D7
+    bool recording = false;            // the WAV file is open: FT_Open made it, FT_Close completes it
+    bool recordingFailed = false;      // the WAV file could not be created or written
+    std::int64_t recordedSamples = 0;  // samples in the WAV file so far
 };
 Counters counters();
 

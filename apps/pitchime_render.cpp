@@ -1,0 +1,127 @@
+// pitchime-render: plays a score on the virtual tone board in virtual time
+// and writes what the board sounds like to a WAV file, as fast as it can be
+// computed.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "render/render.h"
+#include "score/score.h"
+
+namespace {
+
+constexpr const char* program = "pitchime-render";
+
+constexpr const char* usage = "Usage: pitchime-render [--trill] [--rate HZ] [--trace] SCORE OUT.wav\n";
+
+constexpr const char* help =
+    "Plays SCORE on the virtual tone board with the players of pitchime, in\n"
+    "virtual time, and writes what the board sounds like to OUT.wav (16-bit\n"
+    "mono PCM). The board goes on sounding for a quarter second after the\n"
+    "last row.\n"
+    "\n"
+    "  --trill      play as pitchime-trill does: counter 0 alone, alternating\n"
+    "               the first two voice columns every sixty-fourth note\n"
+    "               (default: one counter per voice, as pitchime does)\n"
+    "  --rate HZ    samples a second, 8000 to 192000 (default 48000)\n"
+    "  --trace      print the row and register trace the programs print\n"
+    "  --help       print this help and exit\n"
+    "  --version    print the version and exit\n"
+    "\n"
+    "Exit status: 0 when the file was written, 1 when the score or the file\n"
+    "failed, 2 for a wrong command line.\n";
+
+constexpr std::int32_t minRate = 8000;
+constexpr std::int32_t maxRate = 192000;
+
+struct Arguments {
+    bool trill = false;
+    bool trace = false;
+    std::int32_t rate = 48000;
+    const char* score = nullptr;
+    const char* out = nullptr;
+};
+
+int commandLineError(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n%sTry '%s --help' for more.\n", program, message.c_str(), usage, program);
+    return 2;
+}
+
+int failure(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", program, message.c_str());
+    return 1;
+}
+
+// A whole number of samples a second in range, or 0.
+std::int32_t parseRate(const char* text) {
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < minRate || value > maxRate) return 0;
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments args;
+    int operands = 0;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            if (operands == 0) args.score = argv[i];
+            if (operands == 1) args.out = argv[i];
+            ++operands;
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help") {
+            std::printf("%s\n%s", usage, help);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("%s %s\n", program, PITCHIME_VERSION);
+            return 0;
+        } else if (arg == "--trill") {
+            args.trill = true;
+        } else if (arg == "--trace") {
+            args.trace = true;
+        } else if (arg == "--rate" || arg.starts_with("--rate=")) {
+            const char* value = arg == "--rate" ? (i + 1 < argc ? argv[++i] : nullptr) : argv[i] + 7;
+            if (value == nullptr) return commandLineError("--rate needs a value");
+            args.rate = parseRate(value);
+            if (args.rate == 0) {
+                return commandLineError(
+                    std::string("--rate takes a whole number from 8000 to 192000, not '") + value + "'");
+            }
+        } else {
+            return commandLineError("unknown option '" + std::string(arg) + "'");
+        }
+    }
+    if (operands != 2) {
+        return commandLineError(operands < 2 ? "needs a score and an output file"
+                                             : "takes one score and one output file");
+    }
+
+    const pitchime::Player& player = args.trill ? pitchime::trillPlayer : pitchime::threeVoicePlayer;
+    if (std::string problem = pitchime::render::loadScore(args.score, player); !problem.empty()) {
+        return failure(problem);
+    }
+    // Make sure the output can be written before anything is played.
+    if (std::FILE* probe = std::fopen(args.out, "wb"); probe != nullptr) {
+        std::fclose(probe);
+    } else {
+        return failure(std::string("cannot write ") + args.out + ": " + std::strerror(errno));
+    }
+
+    const pitchime::render::Outcome outcome =
+        pitchime::render::renderToWav(player, args.out, args.rate, args.trace ? stdout : nullptr);
+    if (!outcome.error.empty()) return failure(outcome.error);
+    const std::size_t rows = pitchime::score.rowCount();
+    std::printf("Wrote %.1f s, %zu row%s to %s (%d Hz)\n",
+                static_cast<double>(outcome.samples) / outcome.sampleRate, rows, rows == 1 ? "" : "s",
+                args.out, static_cast<int>(outcome.sampleRate));
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}

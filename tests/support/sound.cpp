@@ -1,0 +1,133 @@
+#include "support/sound.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <fstream>
+#include <numbers>
+
+namespace pitchime::test {
+
+namespace {
+
+std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+std::uint32_t le16(const std::vector<std::uint8_t>& b, std::size_t at) { return b[at] | b[at + 1] << 8; }
+
+bool tagAt(const std::vector<std::uint8_t>& b, std::size_t at, const char* tag) {
+    return std::equal(tag, tag + 4, b.begin() + static_cast<long>(at));
+}
+
+}  // namespace
+
+std::string readWav(const std::string& path, Sound& sound) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return "cannot open " + path;
+    std::vector<std::uint8_t> b(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    if (!in) return "cannot read " + path;
+    if (b.size() < 44) return "no WAV header in " + path;
+    if (!tagAt(b, 0, "RIFF") || !tagAt(b, 8, "WAVE") || !tagAt(b, 12, "fmt ") || !tagAt(b, 36, "data"))
+        return "not a WAV file laid out as expected";
+    if (le32(b, 4) != b.size() - 8) return "RIFF size does not match the file";
+    if (le32(b, 40) != b.size() - 44) return "data size does not match the file";
+    if (le16(b, 20) != 1 || le16(b, 22) != 1 || le16(b, 34) != 16) return "not 16-bit mono PCM";
+    sound.rate = static_cast<int>(le32(b, 24));
+    if (le32(b, 28) != le32(b, 24) * 2 || le16(b, 32) != 2) return "byte rate or block size is wrong";
+    sound.samples.resize((b.size() - 44) / 2);
+    for (std::size_t n = 0; n < sound.samples.size(); ++n) {
+        sound.samples[n] = static_cast<std::int16_t>(b[44 + 2 * n] | b[45 + 2 * n] << 8);
+    }
+    return "";
+}
+
+double rms(const Sound& sound, double from, double to) {
+    const std::size_t end = std::min(sound.at(to), sound.samples.size());
+    const std::size_t begin = std::min(sound.at(from), end);
+    if (begin == end) return 0.0;
+    double sum = 0.0;
+    for (std::size_t i = begin; i < end; ++i) sum += static_cast<double>(sound.samples[i]) * sound.samples[i];
+    return std::sqrt(sum / static_cast<double>(end - begin));
+}
+
+double zeroCrossingHz(const Sound& sound, double from, double to) {
+    double first = -1.0;
+    double last = -1.0;
+    int crossings = 0;
+    bool armed = false;
+    const std::size_t end = std::min(sound.at(to), sound.samples.size());
+    for (std::size_t i = sound.at(from); i + 1 < end; ++i) {
+        const double a = sound.samples[i];
+        const double b = sound.samples[i + 1];
+        if (a < -1000.0) armed = true;
+        if (armed && a < 0.0 && b >= 0.0) {
+            armed = false;
+            last = static_cast<double>(i) + a / (a - b);
+            if (crossings++ == 0) first = last;
+        }
+    }
+    return crossings < 2 ? 0.0 : (crossings - 1) * sound.rate / (last - first);
+}
+
+Spectrum spectrum(const Sound& sound, double from, std::size_t size) {
+    std::vector<std::complex<double>> a(size);
+    const std::size_t start = sound.at(from);
+    for (std::size_t i = 0; i < size && start + i < sound.samples.size(); ++i) {
+        const double window = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / size);
+        a[i] = window * sound.samples[start + i];
+    }
+    for (std::size_t i = 1, j = 0; i < size; ++i) {
+        std::size_t bit = size >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
+    }
+    for (std::size_t len = 2; len <= size; len <<= 1) {
+        const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi / len);
+        for (std::size_t i = 0; i < size; i += len) {
+            std::complex<double> w = 1.0;
+            for (std::size_t j = 0; j < len / 2; ++j, w *= turn) {
+                const std::complex<double> u = a[i + j];
+                const std::complex<double> v = a[i + j + len / 2] * w;
+                a[i + j] = u + v;
+                a[i + j + len / 2] = u - v;
+            }
+        }
+    }
+    Spectrum s{std::vector<double>(size / 2), static_cast<double>(sound.rate) / size};
+    for (std::size_t k = 0; k < size / 2; ++k) s.magnitude[k] = std::abs(a[k]);
+    return s;
+}
+
+std::vector<double> peaksHz(const Spectrum& s, double fromHz, double toHz, int count) {
+    std::vector<std::size_t> bins;
+    const auto first = std::max<std::size_t>(1, static_cast<std::size_t>(fromHz / s.binHz));
+    const auto last = std::min(static_cast<std::size_t>(toHz / s.binHz), s.magnitude.size() - 1);
+    for (std::size_t k = first; k < last; ++k) {
+        if (s.magnitude[k] > s.magnitude[k - 1] && s.magnitude[k] >= s.magnitude[k + 1]) bins.push_back(k);
+    }
+    std::sort(bins.begin(), bins.end(),
+              [&](std::size_t a, std::size_t b) { return s.magnitude[a] > s.magnitude[b]; });
+    std::vector<double> peaks;
+    for (std::size_t i = 0; i < bins.size() && static_cast<int>(i) < count; ++i) {
+        const std::size_t k = bins[i];
+        const double a = std::log(s.magnitude[k - 1]);
+        const double b = std::log(s.magnitude[k]);
+        const double c = std::log(s.magnitude[k + 1]);
+        peaks.push_back((static_cast<double>(k) + 0.5 * (a - c) / (a - 2.0 * b + c)) * s.binHz);
+    }
+    return peaks;
+}
+
+double onsetAfter(const Sound& sound, double from, double to, double threshold) {
+    const std::size_t end = std::min(sound.at(to), sound.samples.size());
+    for (std::size_t i = sound.at(from); i < end; ++i) {
+        if (std::fabs(sound.samples[i]) > threshold * fullScale) return static_cast<double>(i) / sound.rate;
+    }
+    return -1.0;
+}
+
+}  // namespace pitchime::test
