@@ -17,15 +17,24 @@ std::FILE* out = stdout;
 std::recursive_mutex outputLock;
 std::atomic<bool> seized{false};
 thread_local bool seizedHere = false;
+thread_local int holds = 0;  // this thread's nested holds of outputLock
 
 void acquire() {
     outputLock.lock();
-    if (seized.load() && !seizedHere) {
+    if (holds == 0 && seized.load() && !seizedHere) {
         // The console belongs to the thread that is ending the process: this
         // thread's output would land among its messages, so it stops here.
+        // Only at its outermost hold: within one it finishes the piece it
+        // began, which the seizing thread waits for.
         outputLock.unlock();
         platform::waitForExit();
     }
+    ++holds;
+}
+
+void release() {
+    --holds;
+    outputLock.unlock();
 }
 
 // fwrite must not be given the null data of an empty view.
@@ -36,7 +45,7 @@ void put(std::string_view s) {
 
 Hold::Hold() { acquire(); }
 
-Hold::~Hold() { outputLock.unlock(); }
+Hold::~Hold() { release(); }
 
 void seize() {
     // Announced before waiting for the lock: the thread that holds it now
