@@ -166,9 +166,10 @@ void waitForExit() {
     for (;;) pause();
 }
 
-// _Exit rather than exit or _exit: exit runs destructors and flushes every
-// stream, which waits for the main thread's lock on standard input at the
-// prompt, and ThreadSanitizer's wrapper of _exit flushes every stream too.
+// _Exit rather than exit or _exit: exit runs the destructors of process-wide
+// state that the main thread may still be using, and ThreadSanitizer's
+// wrapper of _exit flushes every stream, standard input included, which the
+// main thread may be reading at the prompt.
 void exitNow(int status) { std::_Exit(status); }
 
 }  // namespace pitchime::platform
