@@ -3,77 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/run_program.h"
 #include "support/trace.h"
+#include "support/transcript.h"
 
 namespace pitchime::test {
 namespace {
-
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-// Compares a transcript line by line. An expected line ending in '*'
-// matches any line with that prefix followed by a number of at least the
-// value given after the '*' (for measured times), e.g. "REAL:\t*16".
-void expectTranscript(const std::string& actual, const std::string& expected) {
-    const auto got = splitLines(actual);
-    const auto want = splitLines(expected);
-    ASSERT_EQ(got.size(), want.size()) << actual;
-    for (std::size_t i = 0; i < want.size(); ++i) {
-        const std::size_t star = want[i].find('*');
-        if (star == std::string::npos) {
-            EXPECT_EQ(got[i], want[i]) << "line " << i + 1;
-            continue;
-        }
-        const std::string prefix = want[i].substr(0, star);
-        ASSERT_EQ(got[i].substr(0, prefix.size()), prefix) << "line " << i + 1;
-        const std::string rest = got[i].substr(prefix.size());
-        ASSERT_FALSE(rest.empty()) << "line " << i + 1;
-        if (star + 1 < want[i].size()) {
-            EXPECT_GE(std::stod(rest), std::stod(want[i].substr(star + 1))) << got[i];
-        }
-    }
-    EXPECT_EQ(actual.back(), '\n');
-}
-
-const std::string banner =
-    "Initializing...TRAVO for 8254Board by FT245R\n"
-    "Yarrow_Lune\n"
-    "Feb 2016\n"
-    "\n"
-    "Opening FT245R...\n";
-
-std::string deviceReport(int devices = 1) {
-    return "Successed!\n"
-           "Number of devices is " +
-           std::to_string(devices) +
-           "\n"
-           "Dev:\n"
-           "\tFlags\t\t=0x1\n"
-           "\tType\t\t=0x5\n"
-           "\tID\t\t=0x4036001\n"
-           "\tLocId\t\t=0x" VBOARD_LOCID
-           "\n"
-           "\tDescription\t=" VBOARD_DESCRIPTION
-           "\n"
-           "\tftHandle\t=0x" VBOARD_HANDLE
-           "\n"
-           "\n"
-           "BaudRate:\t3000000\n"
-           "DIRECTION:\t0xff\n"
-           "MODE:\t\t0x1\n"
-           "\n" VBOARD_DESCRIPTION
-           " is READY.\n"
-           "\n";
-}
 
 // The worked example at 3750 BPM, so that a sixty-fourth note lasts 1 ms.
 const std::string fourRows = "3750\n3\n60,64,67,4\n62,0,0,8\n0,0,0,8\n72,76,79,2\n";
@@ -115,7 +53,7 @@ TEST(EndToEnd, ThreeVoiceFullRunFromArgument) {
     EXPECT_EQ(run.result.status, 0);
     EXPECT_EQ(run.result.err, "");
     expectTranscript(run.result.out,
-                     banner + deviceReport() +
+                     banner() + deviceReport() +
                          "\nOpened!\n\n"
                          "Load File:\t" +
                          score +
@@ -156,7 +94,7 @@ TEST(EndToEnd, TrillFullRunFromPrompt) {
     BoardRun run = runWithBoard("pitchime-trill", {.input = score + "\n"}, "full-trill");
     EXPECT_EQ(run.result.status, 0);
     expectTranscript(run.result.out,
-                     banner + deviceReport() +
+                     banner() + deviceReport() +
                          "Open File:\n"
                          "Opened!\n\n"
                          "Load File:\t" +
@@ -204,7 +142,7 @@ TEST(EndToEnd, FileThatCannotBeOpened) {
             SCOPED_TRACE(std::string(program) + ": " + c.name);
             BoardRun run = runWithBoard(program, c.options, "nofile");
             EXPECT_EQ(run.result.status, 0);
-            EXPECT_EQ(run.result.out, banner + deviceReport() + c.tail);
+            EXPECT_EQ(run.result.out, banner() + deviceReport() + c.tail);
             // The lines stay at rest from configuring; nothing more is sent.
             EXPECT_EQ(calls(run.trace).back(), "FT_Write");
             EXPECT_EQ(registerWrites(run.trace).size(), 0u);
@@ -217,7 +155,7 @@ TEST(EndToEnd, NoDeviceEndsAfterOpen) {
         BoardRun run = runWithBoard(
             program, {.args = {"whatever.txt"}, .env = {{"PITCHIME_VBOARD_DEVICES", "0"}}}, "nodev");
         EXPECT_EQ(run.result.status, 0);
-        EXPECT_EQ(run.result.out, banner + "Failed... Code: 2\n");
+        EXPECT_EQ(run.result.out, banner() + "Failed... Code: 2\n");
         EXPECT_EQ(calls(run.trace), (std::vector<std::string>{"FT_Open"}));
     }
 }
@@ -254,7 +192,7 @@ TEST(EndToEnd, RefusedScoresRestAndCloseTheBoard) {
         const std::string score = writeTempFile("refused.txt", c.score);
         BoardRun run = runWithBoard(c.program, {.args = {score}}, "refused");
         EXPECT_EQ(run.result.status, 0);
-        EXPECT_EQ(run.result.out, banner + deviceReport() + "\nOpened!\n\n" + c.message + "\n");
+        EXPECT_EQ(run.result.out, banner() + deviceReport() + "\nOpened!\n\n" + c.message + "\n");
         EXPECT_TRUE(registerWrites(run.trace).empty());
         expectCleanEnd(run.trace);
     }
