@@ -11,33 +11,69 @@ namespace pitchime {
 BoardPort boardPort;
 
 namespace {
-// Serialises the five operations: the interrupt release calls writeIdle and
-// close from its own thread while the main thread may be inside writeFrame.
+// Serialises the operations: the interrupt release rests and closes the
+// device from its own thread while the main thread may be inside writeFrame.
 std::mutex portLock;
+}  // namespace
+
+namespace {
+// The calls below run under portLock.
+
+void writeLocked(const std::uint8_t* bytes, std::uint32_t size) {
+    if (!boardPort.isOpen) {
+        boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
+        return;
+    }
+    boardPort.deviceStatus =
+        FT_Write(boardPort.handle, const_cast<std::uint8_t*>(bytes), size, &boardPort.bytesWritten);
+}
+
+std::uint32_t closeLocked() {
+    // Closed for good, also when the device was never open: an interrupt
+    // release before the open keeps the main thread from opening it after.
+    const bool wasOpen = boardPort.isOpen;
+    boardPort.released = true;
+    boardPort.isOpen = false;
+    if (!wasOpen) return boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
+    return boardPort.deviceStatus = FT_Close(boardPort.handle);
+}
 }  // namespace
 
 namespace board {
 
 std::uint32_t open() {
+    {
+        std::lock_guard guard(portLock);
+        if (boardPort.released) return boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
+    }
+    // Opening can take long; it runs outside the lock so that a release
+    // meanwhile does not wait for it: it finds no open device and closes none.
+    FT_HANDLE handle = nullptr;
+    const std::uint32_t status = FT_Open(0, &handle);
     std::lock_guard guard(portLock);
-    if (boardPort.released) return boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
-    boardPort.deviceStatus = FT_Open(0, &boardPort.handle);
-    boardPort.isOpen = boardPort.deviceStatus == d2xx::FT_OK;
-    return boardPort.deviceStatus;
+    if (boardPort.released) {
+        // Released while opening: nobody would ever close this device.
+        if (status == d2xx::FT_OK) FT_Close(handle);
+        return boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
+    }
+    boardPort.handle = handle;
+    boardPort.isOpen = status == d2xx::FT_OK;
+    return boardPort.deviceStatus = status;
 }
 
 void configure() {
     {
         std::lock_guard guard(portLock);
-        FT_CreateDeviceInfoList(&boardPort.deviceCount);
+        if (!boardPort.released) FT_CreateDeviceInfoList(&boardPort.deviceCount);
     }
     console::lineUnsigned("Number of devices is ", boardPort.deviceCount);
 
     DeviceDetails& d = boardPort.details;
     {
         std::lock_guard guard(portLock);
-        FT_GetDeviceInfoDetail(0, &d.Flags, &d.Type, &d.ID, &d.LocId, d.serialNumber, d.Description,
-                               &d.ftHandle);
+        if (!boardPort.released)
+            FT_GetDeviceInfoDetail(0, &d.Flags, &d.Type, &d.ID, &d.LocId, d.serialNumber, d.Description,
+                                   &d.ftHandle);
     }
     // A library that fills the whole buffer leaves no terminator.
     d.Description[sizeof d.Description - 1] = '\0';
@@ -52,12 +88,12 @@ void configure() {
 
     {
         std::lock_guard guard(portLock);
-        if (!boardPort.released) FT_SetBaudRate(boardPort.handle, baudRate);
+        if (boardPort.isOpen) FT_SetBaudRate(boardPort.handle, baudRate);
     }
     console::format("BaudRate:\t%d\n", static_cast<int>(baudRate));
     {
         std::lock_guard guard(portLock);
-        if (!boardPort.released) FT_SetBitMode(boardPort.handle, directionMask, bitBangMode);
+        if (boardPort.isOpen) FT_SetBitMode(boardPort.handle, directionMask, bitBangMode);
     }
     console::format("DIRECTION:\t0x%x\n", static_cast<unsigned>(directionMask));
     console::format("MODE:\t\t0x%x\n\n", static_cast<unsigned>(bitBangMode));
@@ -65,31 +101,25 @@ void configure() {
     writeIdle();
 }
 
-namespace {
-void write(const std::uint8_t* bytes, std::uint32_t size) {
+void writeFrame() {
     std::lock_guard guard(portLock);
-    if (!boardPort.isOpen) {
-        boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
-        return;
-    }
-    boardPort.deviceStatus =
-        FT_Write(boardPort.handle, const_cast<std::uint8_t*>(bytes), size, &boardPort.bytesWritten);
+    writeLocked(pitchime::writeFrame.data(), writeFrameSize);
 }
-}  // namespace
 
-void writeFrame() { write(pitchime::writeFrame.data(), writeFrameSize); }
-
-void writeIdle() { write(idlePattern.data(), idlePattern.size()); }
+void writeIdle() {
+    std::lock_guard guard(portLock);
+    writeLocked(idlePattern.data(), idlePattern.size());
+}
 
 std::uint32_t close() {
     std::lock_guard guard(portLock);
-    // Closed for good, also when the device was never open: an interrupt
-    // release before open must keep the main thread from opening it after.
-    const bool wasOpen = boardPort.isOpen;
-    boardPort.released = true;
-    boardPort.isOpen = false;
-    if (!wasOpen) return boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
-    return boardPort.deviceStatus = FT_Close(boardPort.handle);
+    return closeLocked();
+}
+
+std::uint32_t restAndClose() {
+    std::lock_guard guard(portLock);
+    writeLocked(idlePattern.data(), idlePattern.size());
+    return closeLocked();
 }
 
 }  // namespace board

@@ -1,7 +1,8 @@
 // The one FT245R session of the run: the only user of the D2XX calls.
-// The five operations are serialised by a lock, so the interrupt release
-// can use writeIdle and close from its own thread while the player writes:
-// a frame always goes out whole, and nothing reaches the device after close.
+// The operations are serialised by a lock, so the interrupt release can rest
+// and close the device from its own thread while the player writes: a frame
+// always goes out whole, none comes between the resting IdlePattern and the
+// close, and nothing reaches the device after the close.
 #pragma once
 
 #include <cstdint>
@@ -46,9 +47,12 @@ void configure();
 void writeFrame();
 // Sends the idle pattern in one device write.
 void writeIdle();
-// Closes the device; on a session that is not open reaches no device and
-// returns FT_INVALID_HANDLE.
+// Closes the device, for good; on a session that is not open reaches no
+// device and returns FT_INVALID_HANDLE. Later operations reach no device.
 std::uint32_t close();
+// writeIdle then close as one step: no other write can come between them.
+// Returns the status of the close.
+std::uint32_t restAndClose();
 }  // namespace board
 
 // A register write: encodeWriteFrame then board::writeFrame, as one step.

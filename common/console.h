@@ -1,6 +1,11 @@
 // The console: the system's only log. Every module prints through here so
 // that stream lines and formatted trace lines share one buffer and reach
 // the console in program order. Nothing here allocates.
+//
+// Output is serialised: each call below, and each Hold, is one piece that no
+// other thread's output can split. The interrupt release seizes the console
+// for good, so its messages come out whole after the main thread's line in
+// progress, and the main thread prints nothing more.
 #pragma once
 
 #include <cstdint>
@@ -27,5 +32,23 @@ void lineUnsigned(std::string_view label, std::uint64_t value);
 __attribute__((format(printf, 1, 2)))
 #endif
 void format(const char* fmt, ...);
+
+// Clears the console where that makes sense (platform::clearConsole), in
+// order with the output around it.
+void clear();
+
+// Keeps the console for the calling thread while it lives, so that a line
+// written with several calls comes out whole. Holds nest.
+struct Hold {
+    Hold();
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+};
+
+// Takes the console for the calling thread until the process ends: waits
+// for another thread's piece in progress, after which every other thread
+// that prints stops there for good.
+void seize();
 
 }  // namespace pitchime::console

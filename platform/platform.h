@@ -22,24 +22,33 @@ void beginTimerResolution();
 void endTimerResolution();
 
 // Clears the console where that makes sense (a terminal); otherwise nothing.
+// Writes to standard output: called through console::clear.
 void clearConsole();
 
 // Waits for one key from the console, unbuffered and not echoed. Returns at
-// once when there is no console to read from.
+// once when there is no console to read from. Ctrl+C while it waits is not a
+// key: it still runs the release installed by installInterrupt.
 void waitKey();
 
-// Puts the console back the way it was found, if waitKey changed it.
-// Safe to call from the interrupt release while waitKey is blocked.
+// Puts the console back the way it was found, for good: if waitKey has it
+// in single-key mode, that ends now, and a later waitKey leaves it as it
+// is. Called by the interrupt release while waitKey may be blocked.
 void restoreConsole();
 
-// Arranges for `release` to run once when the user presses Ctrl+C, on a
-// thread of its own, while the main thread goes on. Returns false if the
-// platform refused.
+// Arranges for `release` to run when the user presses Ctrl+C, on a thread
+// other than the main thread, while the main thread goes on; `release` never
+// returns. A further Ctrl+C while it runs must change nothing: neither end
+// the process nor start `release` again. Returns false if the platform
+// refused.
 bool installInterrupt(void (*release)());
 
-// Ends the process at once with `status`, without running destructors of
-// process-wide state that another thread may still be using. Standard
-// output must have been flushed by the caller.
+// Blocks the calling thread until another thread ends the process.
+[[noreturn]] void waitForExit();
+
+// Ends the process at once with `status`, without running destructors or
+// exit handlers, and without touching any stdio stream: another thread may
+// still be using process-wide state or hold a stream's lock (standard input
+// at the "Open File:" prompt). The caller flushes standard output first.
 [[noreturn]] void exitNow(int status);
 
 }  // namespace pitchime::platform

@@ -36,11 +36,21 @@ const std::int64_t startUs = monotonicUs();
 unsigned long savedTimerSlack = 0;  // NOLINT: only the main thread plays
 #endif
 
-// The terminal state waitKey changed, kept so that the interrupt release
-// can put it back from its own thread.
-std::mutex consoleLock;
+// The terminal that waitKey has in single-key mode, and how it was before,
+// kept so that the interrupt release can put it back from its own thread.
+std::mutex terminalLock;
 int keyTerminal = -1;
 termios savedTerminal{};
+// Set by restoreConsole: the process is ending and the terminal stays as
+// the user had it.
+bool terminalReleased = false;
+
+// Puts the terminal back if waitKey changed it; under terminalLock.
+void putTerminalBack() {
+    if (keyTerminal < 0) return;
+    tcsetattr(keyTerminal, TCSANOW, &savedTerminal);
+    keyTerminal = -1;
+}
 
 }  // namespace
 
@@ -94,51 +104,55 @@ void clearConsole() {
 
 void waitKey() {
     // One key from the controlling terminal, whatever standard input is.
-    int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return;  // no terminal: nobody to press a key
-    termios raw{};
     {
-        std::lock_guard guard(consoleLock);
-        if (tcgetattr(fd, &savedTerminal) != 0) {
-            ::close(fd);
-            return;
+        std::lock_guard guard(terminalLock);
+        termios raw{};
+        if (!terminalReleased && tcgetattr(fd, &raw) == 0) {
+            savedTerminal = raw;
+            // Unbuffered and not echoed; ISIG stays, so Ctrl+C still raises
+            // SIGINT rather than being read as the key.
+            raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+            raw.c_cc[VMIN] = 1;
+            raw.c_cc[VTIME] = 0;
+            if (tcsetattr(fd, TCSANOW, &raw) == 0) keyTerminal = fd;
         }
-        raw = savedTerminal;
-        // Unbuffered and not echoed; Ctrl+C still raises SIGINT.
-        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-        raw.c_cc[VMIN] = 1;
-        raw.c_cc[VTIME] = 0;
-        tcsetattr(fd, TCSANOW, &raw);
-        keyTerminal = fd;
     }
     unsigned char key = 0;
     while (::read(fd, &key, 1) == -1 && errno == EINTR) {
     }
-    restoreConsole();
+    {
+        std::lock_guard guard(terminalLock);
+        putTerminalBack();
+    }
+    ::close(fd);
 }
 
 void restoreConsole() {
-    std::lock_guard guard(consoleLock);
-    if (keyTerminal < 0) return;
-    tcsetattr(keyTerminal, TCSANOW, &savedTerminal);
-    ::close(keyTerminal);
-    keyTerminal = -1;
+    // The descriptor stays open: waitKey may still be reading from it, and
+    // closing it under its feet could hand the number to another file.
+    std::lock_guard guard(terminalLock);
+    terminalReleased = true;
+    putTerminalBack();
 }
 
 bool installInterrupt(void (*release)()) {
     // SIGINT is blocked in every thread and taken by one thread that waits
     // for it, so the release runs as ordinary code, not inside a signal
-    // handler. Threads started later inherit the mask.
-    // A shell starts background jobs with SIGINT ignored; an ignored signal
-    // never becomes pending, so take the default disposition first.
-    struct sigaction byDefault {};
-    byDefault.sa_handler = SIG_DFL;
-    sigemptyset(&byDefault.sa_mask);
-    if (sigaction(SIGINT, &byDefault, nullptr) != 0) return false;
+    // handler. Threads started later, by us or by a library, inherit the
+    // mask; a second SIGINT while the release runs stays pending, unseen.
     sigset_t interrupt;
     sigemptyset(&interrupt);
     sigaddset(&interrupt, SIGINT);
     if (pthread_sigmask(SIG_BLOCK, &interrupt, nullptr) != 0) return false;
+    // A shell starts background jobs with SIGINT ignored; an ignored signal
+    // never becomes pending, so take the default disposition, which a
+    // blocked signal never acts on.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    if (sigaction(SIGINT, &byDefault, nullptr) != 0) return false;
     std::thread([interrupt, release] {
         int signal = 0;
         while (sigwait(&interrupt, &signal) != 0) {
@@ -148,6 +162,14 @@ bool installInterrupt(void (*release)()) {
     return true;
 }
 
+void waitForExit() {
+    for (;;) pause();
+}
+
+// _Exit rather than exit or _exit: exit runs the destructors of process-wide
+// state that the main thread may still be using, and ThreadSanitizer's
+// wrapper of _exit flushes every stream, standard input included, which the
+// main thread may be reading at the prompt.
 void exitNow(int status) { std::_Exit(status); }
 
 }  // namespace pitchime::platform

@@ -2,7 +2,9 @@
 // at once instead of waiting, there is no console to clear or key to wait
 // for, and nothing happens on Ctrl+C.
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -27,6 +29,10 @@ void waitKey() {}
 void restoreConsole() {}
 
 bool installInterrupt(void (*)()) { return true; }
+
+void waitForExit() {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+}
 
 void exitNow(int status) { std::_Exit(status); }
 

@@ -78,7 +78,11 @@ void waitKey() {
                                nullptr, OPEN_EXISTING, 0, nullptr);
     const bool console = isConsole(input);
     if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
-    if (console) static_cast<void>(_getch());
+    // _getch reads the console with its processing of Ctrl+C turned off, so
+    // Ctrl+C at this point arrives as the key 3 instead of as the console's
+    // event: it is taken for what the user meant and runs the release.
+    constexpr int ctrlC = 3;
+    if (console && _getch() == ctrlC) onSigint(SIGINT);
 }
 
 void restoreConsole() {}
@@ -86,6 +90,10 @@ void restoreConsole() {}
 bool installInterrupt(void (*release)()) {
     interruptRelease = release;
     return std::signal(SIGINT, onSigint) != SIG_ERR;
+}
+
+void waitForExit() {
+    for (;;) Sleep(INFINITE);
 }
 
 void exitNow(int status) {

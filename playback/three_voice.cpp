@@ -16,6 +16,7 @@ std::array<int, 3> voiceSilenced{};
 
 namespace {
 void printTrace(ScoreRow row, std::int32_t part) {
+    console::Hold wholeLine;
     for (std::int32_t c = 0; c <= part; ++c) console::format(c == 0 ? "%d" : ",%d", static_cast<int>(row[c]));
     console::line();
 }

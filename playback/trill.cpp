@@ -25,9 +25,12 @@ void playScore() {
         ScoreRow row = score.row(r);
         const std::int32_t length = row[score.part];
         tempoStats.rowStart = platform::clockMs();
-        console::format("%d,%d,%d", static_cast<int>(row[0]), static_cast<int>(row[1]),
-                        static_cast<int>(row[2]));
-        console::line();
+        {
+            console::Hold wholeLine;
+            console::format("%d,%d,%d", static_cast<int>(row[0]), static_cast<int>(row[1]),
+                            static_cast<int>(row[2]));
+            console::line();
+        }
         console::lineInt("", rowFrame::durationMs(length));
 
         // Cycles of two sixty-fourth notes; 32 / L of them.

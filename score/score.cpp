@@ -37,43 +37,47 @@ std::int32_t readNumber(std::string_view text) {
                               : static_cast<std::int32_t>(magnitude);
 }
 
-void readScoreLines(std::FILE* file, Score& into) {
-    // Read in blocks and apply the text rules here, so that every platform
-    // gives the same lines: CR LF is one LF, 0x1A ends the file, any other
-    // byte (a lone CR, a NUL) is kept as it is.
-    std::array<char, 65536> block;
-    bool pendingCr = false;  // a CR whose successor is in the next block
-    bool lineOpen = false;   // bytes consumed since the last line end
-    bool atEnd = false;
-    while (!atEnd) {
-        std::size_t got = std::fread(block.data(), 1, block.size(), file);
-        if (got == 0) break;
-        for (std::size_t i = 0; i < got; ++i) {
-            char c = block[i];
-            if (pendingCr) {
-                pendingCr = false;
-                if (c != '\n') into.lineText.push_back('\r');
-            }
-            if (c == '\x1a') {
-                atEnd = true;
-                break;
-            }
-            if (c == '\r') {
-                pendingCr = true;
-                lineOpen = true;
-                continue;
-            }
-            if (c == '\n') {
-                into.lineEnds.push_back(into.lineText.size());
-                lineOpen = false;
-                continue;
-            }
+void readScoreBlock(LineReader& reader, std::string_view block, Score& into) {
+    // The text rules applied here, so that every platform gives the same
+    // lines: CR LF is one LF, 0x1A ends the file, any other byte (a lone CR,
+    // a NUL) is kept as it is.
+    for (char c : block) {
+        if (reader.ended) return;
+        if (reader.pendingCr) {
+            reader.pendingCr = false;
+            if (c != '\n') into.lineText.push_back('\r');
+        }
+        if (c == '\x1a') {
+            reader.ended = true;
+        } else if (c == '\r') {
+            reader.pendingCr = true;
+            reader.lineOpen = true;
+        } else if (c == '\n') {
+            into.lineEnds.push_back(into.lineText.size());
+            reader.lineOpen = false;
+        } else {
             into.lineText.push_back(c);
-            lineOpen = true;
+            reader.lineOpen = true;
         }
     }
-    if (pendingCr) into.lineText.push_back('\r');
-    if (lineOpen) into.lineEnds.push_back(into.lineText.size());
+}
+
+void finishScoreLines(LineReader& reader, Score& into) {
+    if (reader.pendingCr) into.lineText.push_back('\r');
+    reader.pendingCr = false;
+    if (reader.lineOpen) into.lineEnds.push_back(into.lineText.size());
+    reader.lineOpen = false;
+}
+
+void readScoreLines(std::FILE* file, Score& into) {
+    std::array<char, scoreBlockSize> block;
+    LineReader reader;
+    while (!reader.ended) {
+        const std::size_t got = std::fread(block.data(), 1, block.size(), file);
+        if (got == 0) break;
+        readScoreBlock(reader, {block.data(), got}, into);
+    }
+    finishScoreLines(reader, into);
 }
 
 void parseScore(Score& into) {

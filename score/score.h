@@ -44,6 +44,18 @@ std::int32_t readNumber(std::string_view text);
 // file. Leaves the file open.
 void readScoreLines(std::FILE* file, Score& into = score);
 
+// The same, for a caller that reads the file itself, block by block: each
+// block goes to readScoreBlock in file order, then finishScoreLines stores
+// a last line that has no line end.
+struct LineReader {
+    bool pendingCr = false;  // a CR whose successor is in the next block
+    bool lineOpen = false;   // bytes taken since the last line end
+    bool ended = false;      // a byte 0x1A ended the file; later blocks are ignored
+};
+inline constexpr std::size_t scoreBlockSize = 65536;
+void readScoreBlock(LineReader& reader, std::string_view block, Score& into = score);
+void finishScoreLines(LineReader& reader, Score& into = score);
+
 // Sets part from line 2 and turns every line from the third on into a row.
 void parseScore(Score& into = score);
 

@@ -1,11 +1,11 @@
 #include "session/session.h"
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "board/board_port.h"
 #include "board/divisor_table.h"
@@ -21,28 +21,37 @@ std::string typedFileName;
 
 namespace {
 
-// The score file, shared with the interrupt release: whoever closes it
-// first does so under the lock, and the other side then finds it closed.
+// The score file, shared with the interrupt release. It is used only under
+// the lock, and whoever closes it closes it for good: the other side then
+// finds no file, and a file opened after that is not kept.
 std::FILE* scoreFile = nullptr;
+bool scoreFileClosed = false;
 std::mutex scoreFileLock;
 
-// The run ends once: either the main thread reaches its end, or the
-// interrupt release runs. Whoever comes second waits for the process to end.
+// The run ends once, by one of two owners: the main thread from its closing
+// step on, or the interrupt release. The owner rests and closes the board
+// and the file and ends the process; the other stops where it is.
 std::atomic<bool> ending{false};
-
-[[noreturn]] void waitForProcessEnd() {
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
-}
+bool mainThreadEnds = false;  // the main thread owns the end; main thread only
 
 bool claimEnd() {
     bool expected = false;
     return ending.compare_exchange_strong(expected, true);
 }
 
+// The main thread's claim: if the release has the end, the main thread
+// waits here for the release to end the process.
+void endOnMainThread() {
+    if (mainThreadEnds) return;
+    if (!claimEnd()) platform::waitForExit();
+    mainThreadEnds = true;
+}
+
 void closeScoreFile() {
     std::lock_guard guard(scoreFileLock);
     if (scoreFile) std::fclose(scoreFile);
     scoreFile = nullptr;
+    scoreFileClosed = true;
 }
 
 bool openScoreFile(const char* path) {
@@ -51,13 +60,29 @@ bool openScoreFile(const char* path) {
     std::error_code ignored;
     std::FILE* f = std::filesystem::is_directory(path, ignored) ? nullptr : std::fopen(path, "rb");
     std::lock_guard guard(scoreFileLock);
+    if (scoreFileClosed && f) {
+        std::fclose(f);
+        f = nullptr;
+    }
     scoreFile = f;
     return f != nullptr;
 }
 
 void loadScore() {
-    std::lock_guard guard(scoreFileLock);
-    if (scoreFile) readScoreLines(scoreFile);
+    // One block at a time under the lock, so that a release closing the
+    // file waits for one block at most, never for a whole large file.
+    static std::array<char, scoreBlockSize> block;
+    LineReader reader;
+    while (!reader.ended) {
+        std::size_t got = 0;
+        {
+            std::lock_guard guard(scoreFileLock);
+            if (scoreFile) got = std::fread(block.data(), 1, block.size(), scoreFile);
+        }
+        if (got == 0) break;
+        readScoreBlock(reader, {block.data(), got});
+    }
+    finishScoreLines(reader);
     parseScore();
 }
 
@@ -72,33 +97,46 @@ void printTempoReport() {
     // Taken as unsigned, as a measured length can never be negative.
     const auto quarter = static_cast<std::uint32_t>(
         static_cast<std::uint64_t>(static_cast<std::uint32_t>(tempoStats.quarterSum)) / score.rowCount());
-    console::format("Quarter Note length\t:\t%lums", static_cast<unsigned long>(quarter));
-    console::line();
-    // A quarter shorter than 1 ms gives 60000 / 0: printed as inf.
-    console::format("Measurement BPM\t\t:\t%g", 60000.0 / static_cast<double>(quarter));
-    console::line();
+    {
+        console::Hold wholeLine;
+        console::format("Quarter Note length\t:\t%lums", static_cast<unsigned long>(quarter));
+        console::line();
+    }
+    {
+        console::Hold wholeLine;
+        // A quarter shorter than 1 ms gives 60000 / 0: printed as inf.
+        console::format("Measurement BPM\t\t:\t%g", 60000.0 / static_cast<double>(quarter));
+        console::line();
+    }
 }
 
+// The closing step: from here on the main thread owns the end of the run.
 void endRun() {
-    board::writeIdle();
-    board::close();
+    endOnMainThread();
+    board::restAndClose();
     closeScoreFile();
 }
 
 }  // namespace
 
 void onInterrupt() {
-    if (!claimEnd()) waitForProcessEnd();
+    // Second comers wait for the end: the main thread has begun its own
+    // closing and finishes it, or this is a further Ctrl+C on a platform
+    // that delivers one while the release runs.
+    if (!claimEnd()) platform::waitForExit();
+    // The terminal first, so that the user gets it back whatever follows.
+    platform::restoreConsole();
+    // From here on only the release prints: the main thread's line in
+    // progress comes out whole before it, and its next one waits for good.
+    console::seize();
     console::line();
     console::line("Ctrl + C Interreput Catched");
     console::line("Releasing Handles...");
-    board::writeIdle();
-    const std::uint32_t status = board::close();
+    // One step, so that no frame of the player comes between the two.
+    const std::uint32_t status = board::restAndClose();
     console::lineUnsigned("FT_Close Result:\t", status);
     closeScoreFile();
     console::line("Released");
-    platform::restoreConsole();
-    std::fflush(stdout);
     platform::exitNow(0);
 }
 
@@ -109,7 +147,7 @@ int runSession(int argc, char** argv, const Player& player) {
     }
     console::text("Initializing...");
     buildDivisorTable();
-    platform::clearConsole();
+    console::clear();
     console::line("TRAVO for 8254Board by FT245R");
     console::line("Yarrow_Lune");
     console::line("Feb 2016");
@@ -118,9 +156,7 @@ int runSession(int argc, char** argv, const Player& player) {
     console::line("Opening FT245R...");
     const std::uint32_t openStatus = board::open();
     if (openStatus != 0) {
-        console::text("Failed...");
-        console::text(" Code: ");
-        console::lineUnsigned("", openStatus);
+        console::lineUnsigned("Failed... Code: ", openStatus);
         return 0;
     }
     console::text("Successed!\n");
@@ -152,8 +188,11 @@ int runSession(int argc, char** argv, const Player& player) {
     score.bpm = readNumber(score.line(0));
     sixtyFourthMs = sixtyFourthMsFor(score.bpm);
 
-    console::text("Load File:\t");
-    console::line(fileName);
+    {
+        console::Hold wholeLine;
+        console::text("Load File:\t");
+        console::line(fileName);
+    }
     console::lineInt("BPM:\t", score.bpm);
     console::lineInt("64th note time:\t", sixtyFourthMs);
     console::lineInt("PART:\t", score.part);
@@ -173,9 +212,7 @@ int runSession(int argc, char** argv, const Player& player) {
 }
 
 void finishProcess(int status) {
-    // Once the end is claimed, an interrupt release can no longer start; if
-    // one already runs, it ends the process itself.
-    if (!claimEnd()) waitForProcessEnd();
+    endOnMainThread();
     std::fflush(stdout);
     platform::exitNow(status);
 }

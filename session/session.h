@@ -2,14 +2,13 @@
 // "Closed", and the interrupt release.
 #pragma once
 
-#include <cstdio>
 #include <string>
 
 #include "playback/player.h"
 
 namespace pitchime {
 
-// The typed file name and the open score file, shared with the release.
+// The file name typed at the prompt.
 extern std::string typedFileName;
 
 // Runs the whole session with `player`; returns the exit status.
@@ -19,10 +18,8 @@ int runSession(int argc, char** argv, const Player& player);
 // device and the score file, and ends the process with status 0.
 [[noreturn]] void onInterrupt();
 
-}  // namespace pitchime
-
-namespace pitchime {
 // Ends the process with `status` after runSession, unless an interrupt
 // release is already ending it.
 [[noreturn]] void finishProcess(int status);
+
 }  // namespace pitchime

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "board/board_port.h"
@@ -180,6 +182,55 @@ TEST_F(BoardPortTest, FailingWritesOnlyChangeTheStatus) {
     writeRegister(0x36, 3);
     EXPECT_EQ(boardPort.deviceStatus, 4u);
     EXPECT_EQ(board::close(), 0u);
+}
+
+TEST_F(BoardPortTest, ReleaseFromAnotherThreadKeepsFramesWholeAndNothingAfterClose) {
+    // The interrupt release rests and closes the device while the player
+    // sends frames: the IdlePattern and the close are the last two calls,
+    // and every frame before them reached the board whole.
+    for (int round = 0; round < 10; ++round) {
+        std::remove(tracePath.c_str());
+        vboard::reset({.tracePath = tracePath});
+        boardPort = BoardPort{};
+        ASSERT_EQ(board::open(), 0u);
+        board::configure();
+        std::atomic<bool> playing{true};
+        std::thread player([&] {
+            for (int i = 0; playing.load(); ++i) writeRegister(i & 0xFF, i % 3);
+            // The main thread goes on writing after the close.
+            for (int i = 0; i < 5; ++i) writeRegister(0x36, 3);
+        });
+        // Some frames first, however slowly the player thread starts.
+        while (vboard::counters().registerWrites < 1 + round) std::this_thread::yield();
+        const std::uint32_t status = board::restAndClose();
+        playing = false;
+        player.join();
+        EXPECT_EQ(status, 0u);
+        std::vector<test::TraceEvent> deviceCalls;
+        for (const auto& e : test::readTrace(tracePath))
+            if (!e.call.empty()) deviceCalls.push_back(e);
+        ASSERT_GE(deviceCalls.size(), 2u);
+        const auto& rest = deviceCalls[deviceCalls.size() - 2];
+        EXPECT_EQ(rest.call + " " + rest.fields.at("bytes"), "FT_Write ff2404") << "round " << round;
+        EXPECT_EQ(deviceCalls.back().call, "FT_Close");
+        EXPECT_EQ(vboard::counters().violations, 0) << vboard::lastViolation();
+        EXPECT_EQ(vboard::counters().lines, 0x04);
+    }
+}
+
+TEST_F(BoardPortTest, ReleaseDuringASlowOpenLeavesNoDeviceOpen) {
+    // The release finds no open device and does not wait for the open; the
+    // open then reports failure and leaves nothing open.
+    vboard::reset({.tracePath = tracePath, .openDelayMs = 100});
+    std::uint32_t openStatus = 0;
+    std::thread opener([&] { openStatus = board::open(); });
+    EXPECT_EQ(board::restAndClose(), 1u);
+    opener.join();
+    EXPECT_EQ(openStatus, 1u);
+    EXPECT_FALSE(vboard::counters().open);
+    EXPECT_EQ(test::calls(test::readTrace(tracePath)).size() % 2, 0u);  // nothing, or FT_Open and FT_Close
+    board::writeIdle();
+    EXPECT_EQ(vboard::counters().writes, 0);
 }
 
 }  // namespace

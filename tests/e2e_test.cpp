@@ -17,7 +17,7 @@ TEST(EndToEnd, ThreeVoiceFullRunFromArgument) {
     EXPECT_EQ(run.result.status, 0);
     EXPECT_EQ(run.result.err, "");
     expectTranscript(run.result.out,
-                     banner + deviceReport() +
+                     banner() + deviceReport() +
                          "\nOpened!\n\n"
                          "Load File:\t" +
                          score +
@@ -58,7 +58,7 @@ TEST(EndToEnd, TrillFullRunFromPrompt) {
     BoardRun run = runWithBoard("pitchime-trill", {.input = score + "\n"}, "full-trill");
     EXPECT_EQ(run.result.status, 0);
     expectTranscript(run.result.out,
-                     banner + deviceReport() +
+                     banner() + deviceReport() +
                          "Open File:\n"
                          "Opened!\n\n"
                          "Load File:\t" +
@@ -108,7 +108,7 @@ TEST(EndToEnd, FileThatCannotBeOpened) {
             SCOPED_TRACE(std::string(program) + ": " + c.name);
             BoardRun run = runWithBoard(program, c.options, "nofile");
             EXPECT_EQ(run.result.status, 0);
-            EXPECT_EQ(run.result.out, banner + deviceReport() + c.tail);
+            EXPECT_EQ(run.result.out, banner() + deviceReport() + c.tail);
             // The lines stay at rest from configuring; nothing more is sent.
             EXPECT_EQ(calls(run.trace).back(), "FT_Write");
             EXPECT_EQ(registerWrites(run.trace).size(), 0u);
@@ -121,7 +121,7 @@ TEST(EndToEnd, NoDeviceEndsAfterOpen) {
         BoardRun run = runWithBoard(
             program, {.args = {"whatever.txt"}, .env = {{"PITCHIME_VBOARD_DEVICES", "0"}}}, "nodev");
         EXPECT_EQ(run.result.status, 0);
-        EXPECT_EQ(run.result.out, banner + "Failed... Code: 2\n");
+        EXPECT_EQ(run.result.out, banner() + "Failed... Code: 2\n");
         EXPECT_EQ(calls(run.trace), (std::vector<std::string>{"FT_Open"}));
     }
 }
@@ -158,7 +158,7 @@ TEST(EndToEnd, RefusedScoresRestAndCloseTheBoard) {
         const std::string score = writeTempFile("refused.txt", c.score);
         BoardRun run = runWithBoard(c.program, {.args = {score}}, "refused");
         EXPECT_EQ(run.result.status, 0);
-        EXPECT_EQ(run.result.out, banner + deviceReport() + "\nOpened!\n\n" + c.message + "\n");
+        EXPECT_EQ(run.result.out, banner() + deviceReport() + "\nOpened!\n\n" + c.message + "\n");
         EXPECT_TRUE(registerWrites(run.trace).empty());
         expectCleanEnd(run.trace);
     }

@@ -132,6 +132,27 @@ TEST(ScoreLoader, KeepsNulBytesAndCrLfAcrossReadBlocks) {
     EXPECT_EQ(rows(n)[0], (std::vector<int>{6, 4}));
 }
 
+TEST(ScoreLoader, BlockBoundariesChangeNothing) {
+    // The session reads the file block by block; wherever a block ends, the
+    // lines are those of the whole file read at once.
+    const std::vector<std::string> files = {
+        "120\r\n2\r\n60,64,4\r\n", "1\r\r\n2\r", "120\n1\n60,4\x1a\r\n61,4\n", "1\n\n\n2", "\r\n\r\n",
+    };
+    for (const std::string& text : files) {
+        const Score whole = load(text);
+        for (std::size_t size : {1u, 2u, 3u, 5u}) {
+            SCOPED_TRACE(testing::Message()
+                         << "block size " << size << " of " << testing::PrintToString(text));
+            Score pieces;
+            LineReader reader;
+            for (std::size_t at = 0; at < text.size(); at += size)
+                readScoreBlock(reader, std::string_view(text).substr(at, size), pieces);
+            finishScoreLines(reader, pieces);
+            EXPECT_EQ(lines(pieces), lines(whole));
+        }
+    }
+}
+
 TEST(ScoreLoader, HeaderOnlyAndShortFiles) {
     Score two = load("120\n3\n");
     EXPECT_EQ(two.part, 3);

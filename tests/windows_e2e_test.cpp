@@ -116,7 +116,7 @@ TEST(WindowsInterrupt, DuringPlay) {
                                           std::string("play-") + c.program);
         EXPECT_EQ(run.result.status, 0);
         EXPECT_EQ(run.result.err, "");
-        EXPECT_EQ(run.result.out, banner + deviceReport() + "\nOpened!\n\nLoad File:\t" + score +
+        EXPECT_EQ(run.result.out, banner() + deviceReport() + "\nOpened!\n\nLoad File:\t" + score +
                                       "\nBPM:\t1\n64th note time:\t3750\n" + c.played + releaseLines);
         auto expected = runControlWords();
         expected.insert(expected.end(), {{0, 152}, {0, 10}});
@@ -132,7 +132,7 @@ TEST(WindowsInterrupt, AtThePrompt) {
         const BoardRun run = runWithBoard(program, {.interruptAfter = "Open File:", .holdInput = true},
                                           std::string("prompt-") + program);
         EXPECT_EQ(run.result.status, 0);
-        EXPECT_EQ(run.result.out, banner + deviceReport() + "Open File:" + releaseLines);
+        EXPECT_EQ(run.result.out, banner() + deviceReport() + "Open File:" + releaseLines);
         EXPECT_TRUE(registerWrites(run.trace).empty());
         expectCleanEnd(run.trace);
     }

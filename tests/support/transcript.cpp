@@ -32,15 +32,18 @@ void expectTranscript(const std::string& actual, const std::string& expected) {
             EXPECT_GE(std::stod(rest), std::stod(want[i].substr(star + 1))) << got[i];
         }
     }
+    ASSERT_FALSE(actual.empty());
     EXPECT_EQ(actual.back(), '\n');
 }
 
-const std::string banner =
-    "Initializing...TRAVO for 8254Board by FT245R\n"
-    "Yarrow_Lune\n"
-    "Feb 2016\n"
-    "\n"
-    "Opening FT245R...\n";
+std::string banner(bool onTerminal) {
+    return std::string("Initializing...") + (onTerminal ? "\033[H\033[2J\033[3J" : "") +
+           "TRAVO for 8254Board by FT245R\n"
+           "Yarrow_Lune\n"
+           "Feb 2016\n"
+           "\n"
+           "Opening FT245R...\n";
+}
 
 std::string deviceReport(int devices) {
     return "Successed!\n"

@@ -19,9 +19,9 @@ std::vector<std::string> splitLines(const std::string& text);
 // value given after the '*' (for measured times), e.g. "REAL:\t*16".
 void expectTranscript(const std::string& actual, const std::string& expected);
 
-// From "Initializing..." (the console is not cleared without a terminal)
-// to "Opening FT245R...".
-extern const std::string banner;
+// From "Initializing..." to "Opening FT245R..."; on a terminal the console
+// is cleared after "Initializing...".
+std::string banner(bool onTerminal = false);
 
 // From "Successed!" to the READY line of the configured virtual board.
 std::string deviceReport(int devices = 1);
