@@ -63,7 +63,7 @@ add_dependencies(pitchime_d2xx pitchime_ftd2xx_implib)
 # from the release zip) to the driver's FTD2XX.dll.
 add_library(pitchime_vboard_dll SHARED vboard/vboard.cpp ${pitchime_ftd2xx_def})
 target_include_directories(pitchime_vboard_dll PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(pitchime_vboard_dll PRIVATE pitchime_platform_native)
+target_link_libraries(pitchime_vboard_dll PRIVATE pitchime_audio pitchime_platform_native)
 set_target_properties(pitchime_vboard_dll PROPERTIES
   OUTPUT_NAME FTD2XX
   PREFIX ""

@@ -26,27 +26,6 @@ const std::string releaseLines =
     "FT_Close Result:\t0\n"
     "Released\n";
 
-// The release rested the lines and closed the device, and after that
-// nothing reached the device. Listing devices does not use the device, so
-// the main thread may still do that, also between the release's calls.
-void expectRestedAndClosedForGood(const std::vector<TraceEvent>& trace) {
-    std::vector<const TraceEvent*> deviceCalls;
-    for (const auto& e : trace)
-        if (!e.call.empty()) deviceCalls.push_back(&e);
-    std::size_t close = 0;
-    while (close < deviceCalls.size() && deviceCalls[close]->call != "FT_Close") ++close;
-    ASSERT_LT(close, deviceCalls.size()) << "no FT_Close";
-    std::size_t lastWrite = close;
-    while (lastWrite > 0 && deviceCalls[lastWrite]->call != "FT_Write") --lastWrite;
-    ASSERT_EQ(deviceCalls[lastWrite]->call, "FT_Write") << "no FT_Write before FT_Close";
-    EXPECT_EQ(deviceCalls[lastWrite]->fields.at("bytes"), "ff2404");
-    for (std::size_t i = close + 1; i < deviceCalls.size(); ++i) {
-        const std::string& name = deviceCalls[i]->call;
-        EXPECT_TRUE(name == "FT_CreateDeviceInfoList" || name == "FT_GetDeviceInfoDetail")
-            << name << " after FT_Close";
-    }
-}
-
 TEST(Windows, TextWrittenTheWindowsWay) {
     // A score saved by a Windows editor (CR LF line ends), its name typed at
     // the console (which hands the program "name\r\n"): the run is the one
@@ -139,29 +118,19 @@ TEST(WindowsInterrupt, AtThePrompt) {
 }
 
 TEST(WindowsInterrupt, WhileTheDriverOpensTheDevice) {
-    // The interrupt comes while the main thread is inside FT_Open; the
-    // release closes the device once the open returns. The main thread goes
-    // on meanwhile, printing the device report, so only the order of the
-    // release's messages is certain, and nothing more reaches the device.
+    // The interrupt comes while the main thread is inside FT_Open, which
+    // takes a minute here: the release closes a session that is not open
+    // yet, reports FT_INVALID_HANDLE and ends the process; the board hears
+    // nothing.
     const BoardRun run = runWithBoard(
         "pitchime",
-        {.env = {{"PITCHIME_VBOARD_OPEN_DELAY_MS", "2000"}}, .interruptAfter = "Opening FT245R...\n"},
+        {.env = {{"PITCHIME_VBOARD_OPEN_DELAY_MS", "60000"}}, .interruptAfter = "Opening FT245R...\n"},
         "opening");
     EXPECT_EQ(run.result.status, 0);
-    const std::string& out = run.result.out;
-    ASSERT_EQ(out.rfind(banner, 0), 0u) << out;
-    std::size_t at = banner.size();
-    for (const char* text :
-         {"Ctrl + C Interreput Catched", "Releasing Handles...", "FT_Close Result:\t", "Released"}) {
-        at = out.find(text, at);
-        ASSERT_NE(at, std::string::npos) << "missing " << text << " in\n" << out;
-    }
-    EXPECT_EQ(calls(run.trace).front(), "FT_Open");
-    expectRestedAndClosedForGood(run.trace);
-    const auto close = std::find_if(run.trace.begin(), run.trace.end(),
-                                    [](const TraceEvent& e) { return e.call == "FT_Close"; });
-    ASSERT_NE(close, run.trace.end());
-    EXPECT_EQ(close->fields.at("status"), "0");
+    EXPECT_EQ(run.result.out, banner() +
+                                  "\nCtrl + C Interreput Catched\nReleasing Handles...\nFT_Close Result:\t1\n"
+                                  "Released\n");
+    EXPECT_TRUE(calls(run.trace).empty());
 }
 
 }  // namespace
