@@ -1,15 +1,23 @@
 #include "score/check.h"
 
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 
 namespace pitchime {
 
 namespace {
 
-std::string problem(std::size_t fileLine, const char* fmt, auto... args) {
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+std::string
+problem(std::size_t fileLine, const char* fmt, ...) {
     char what[160];
-    std::snprintf(what, sizeof what, fmt, args...);
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(what, sizeof what, fmt, args);
+    va_end(args);
     char text[220];
     std::snprintf(text, sizeof text, "Score error: line %zu: %s", fileLine, what);
     return text;
