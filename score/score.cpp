@@ -1,5 +1,6 @@
 #include "score/score.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -79,7 +80,13 @@ void readScoreLines(std::FILE* file, Score& into) {
 void parseScore(Score& into) {
     into.part = into.lineCount() >= 2 ? readNumber(into.line(1)) : 0;
     if (into.lineCount() <= 2) return;
-    into.rowEnds.reserve(into.lineCount() - 2);
+    // Every row has one value more than its line has commas: reserving
+    // exactly spares the doubling's slack and copies on large scores.
+    const std::size_t rowsText = into.lineEnds[1];
+    const auto commas = static_cast<std::size_t>(
+        std::count(into.lineText.begin() + static_cast<std::ptrdiff_t>(rowsText), into.lineText.end(), ','));
+    into.rowEnds.reserve(into.rowEnds.size() + into.lineCount() - 2);
+    into.values.reserve(into.values.size() + into.lineCount() - 2 + commas);
     for (std::size_t i = 2; i < into.lineCount(); ++i) {
         std::string_view rest = into.line(i);
         for (;;) {
