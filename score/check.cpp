@@ -23,6 +23,16 @@ problem(std::size_t fileLine, const char* fmt, ...) {
     return text;
 }
 
+// Why a first line that starts like this gives no BPM, when the file was
+// saved in an encoding other than plain single-byte text.
+const char* encodingHint(std::string_view first) {
+    if (first.starts_with("\xEF\xBB\xBF"))
+        return "; the file begins with a UTF-8 byte-order mark, save it without one";
+    if (first.starts_with("\xFF\xFE") || first.starts_with("\xFE\xFF"))
+        return "; the file is UTF-16 text, save it as ANSI or UTF-8";
+    return "";
+}
+
 }  // namespace
 
 std::int32_t sixtyFourthMsFor(std::int32_t bpm) {
@@ -34,8 +44,14 @@ std::int32_t sixtyFourthMsFor(std::int32_t bpm) {
 std::string checkScore(const Score& s, const PlayRules& rules) {
     if (s.lineCount() < 1) return problem(1, "the file is empty; the first line must give the BPM");
     std::int32_t bpm = readNumber(s.line(0));
-    if (bpm < 1) return problem(1, "BPM is %" PRId32 ", it must be 1 or more", bpm);
-    if (s.lineCount() < 2) return problem(2, "no PART line (the number of voices)");
+    if (bpm < 1)
+        return problem(1, "BPM is %" PRId32 ", it must be 1 or more%s", bpm, encodingHint(s.line(0)));
+    if (s.lineCount() < 2) {
+        // A file whose lines end in CR alone is all one line.
+        const bool crOnly = s.line(0).find('\r') != std::string_view::npos;
+        return problem(2, "no PART line (the number of voices)%s",
+                       crOnly ? "; the file's lines end in CR alone, which ends no line" : "");
+    }
     if (s.part < 0) return problem(2, "PART is %" PRId32 ", it must be 0 or more", s.part);
     if (s.part > rules.maxPart)
         return problem(2, "PART is %" PRId32 ", this program plays at most %" PRId32 " voices", s.part,

@@ -177,6 +177,23 @@ TEST(ScoreCheck, RefusesHeaderProblemsWithTheirLine) {
     EXPECT_EQ(check("120\n3\n"), "Score error: line 3: no rows to play");
 }
 
+TEST(ScoreCheck, NamesTheFileFormatThatHidesTheHeader) {
+    EXPECT_EQ(check("120\r3\r60,64,67,4\r"),
+              "Score error: line 2: no PART line (the number of voices); the file's lines end in CR alone, "
+              "which ends no line");
+    EXPECT_EQ(check("\xEF\xBB\xBF"
+                    "120\n3\n60,64,67,4\n"),
+              "Score error: line 1: BPM is 0, it must be 1 or more; the file begins with a UTF-8 byte-order "
+              "mark, save it without one");
+    EXPECT_EQ(check(std::string("\xFF\xFE"
+                                "1\0"
+                                "2\0"
+                                "0\0\n\0",
+                                10)),
+              "Score error: line 1: BPM is 0, it must be 1 or more; the file is UTF-16 text, save it as ANSI "
+              "or UTF-8");
+}
+
 TEST(ScoreCheck, RefusesRowsThePlayerCannotPlay) {
     EXPECT_EQ(check("120\n3\n60,64,67,4\n60,4\n"), "Score error: line 4: 2 values, a row needs at least 4");
     EXPECT_EQ(check("120\n3\n60,64,67,4\n\n"), "Score error: line 4: 1 value, a row needs at least 4");
