@@ -13,7 +13,9 @@
 // - any FT_Write of play is not one whole 21-byte frame;
 // - the register writes the board decoded differ from what the player must
 //   write, computed here from the rows;
-// - the board saw a protocol violation.
+// - the board saw a protocol violation;
+// - a board that fails every write from some point on changes anything of
+//   the console output or keeps the session from ending normally.
 //
 // Play cost cap: an accepted score whose play would take more than
 // maxPlaySteps register writes and rows is loaded and checked but not
@@ -21,6 +23,7 @@
 // waits free; only writes and trace lines cost.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -262,7 +265,7 @@ bool endsWith(const std::string& text, const std::string& tail) {
 }
 
 // One whole session of `player` on the score file: what it printed.
-std::string runProgram(const Player& player, std::size_t expectedWrites) {
+std::string runProgram(const Player& player, std::size_t expectedWrites, std::int64_t failAfter = -1) {
     score = Score{};
     tempoStats = TempoStats{};
     threeVoice::voiceSilenced = {};
@@ -273,6 +276,7 @@ std::string runProgram(const Player& player, std::size_t expectedWrites) {
     vboard::Options options;
     options.recordCapacity = expectedWrites + 4;
     options.writeCallCapacity = expectedWrites + 6;
+    options.failAfter = failAfter;
     vboard::reset(options);
 
     char* buffer = nullptr;
@@ -292,9 +296,10 @@ std::string runProgram(const Player& player, std::size_t expectedWrites) {
     return printed;
 }
 
-// What the board saw of a session: `played` false for a refused score,
-// else the player's writes after the session's run control words.
-void checkBoard(bool accepted, const std::vector<Write>& played) {
+// What the board saw of a session: nothing for a refused score, else the
+// session's run control words and the player's writes. With `failAfter`
+// 0 or more, only that many FT_Write calls succeed.
+void checkBoard(bool accepted, const std::vector<Write>& played, std::int64_t failAfter = -1) {
     const vboard::Counters c = vboard::counters();
     FUZZ_CHECK(c.violations == 0, "board violation: %s", vboard::lastViolation().c_str());
     FUZZ_CHECK(!c.open, "board left open");
@@ -314,9 +319,15 @@ void checkBoard(bool accepted, const std::vector<Write>& played) {
     for (std::size_t i = 0; i < calls.size(); ++i) {
         const bool rest = i == 0 || i + 1 == calls.size();
         const std::uint32_t size = rest ? idlePattern.size() : writeFrameSize;
-        FUZZ_CHECK(calls[i].size == size && calls[i].status == 0, "FT_Write %zu: %u bytes, status %u", i + 1,
-                   calls[i].size, calls[i].status);
+        const bool fails = failAfter >= 0 && i >= static_cast<std::size_t>(failAfter);
+        const std::uint32_t status = fails ? d2xx::FT_IO_ERROR : d2xx::FT_OK;
+        FUZZ_CHECK(calls[i].size == size && calls[i].status == status, "FT_Write %zu: %u bytes, status %u",
+                   i + 1, calls[i].size, calls[i].status);
     }
+    // The first write, the resting lines, carries no register write.
+    if (failAfter >= 0)
+        want.resize(
+            std::min(want.size(), static_cast<std::size_t>(std::max<std::int64_t>(failAfter - 1, 0))));
 
     std::vector<Write> decoded;
     for (const vboard::RegisterWrite& w : vboard::registerWrites()) decoded.emplace_back(w.address, w.value);
@@ -328,7 +339,8 @@ void checkBoard(bool accepted, const std::vector<Write>& played) {
     }
 }
 
-void fuzzPlayer(const Player& player, bool isTrill, const Score& loaded, const Expected& e) {
+void fuzzPlayer(const Player& player, bool isTrill, const Score& loaded, const Expected& e,
+                std::uint64_t seed) {
     const std::string verdict = checkScore(loaded, player.rules);
     const std::size_t bad = firstBadLine(e, player.rules);
     if (bad != 0) {
@@ -349,6 +361,16 @@ void fuzzPlayer(const Player& player, bool isTrill, const Score& loaded, const E
     FUZZ_CHECK(countLinesStartingWith(printed, "REAL:\t") == e.rows.size(), "not every row played");
     FUZZ_CHECK(endsWith(printed, "\nClosed\n"), "did not close");
     checkBoard(true, played);
+
+    // The same session on a board that stops taking writes somewhere in
+    // it: the run ends just as normally and prints exactly the same, as
+    // waits are virtual and the programs never look at a write's answer.
+    const std::size_t calls = played.size() + runControlWords.size() + 2;
+    const auto failAfter = static_cast<std::int64_t>(seed % (calls + 1));
+    FUZZ_CHECK(runProgram(player, played.size() + runControlWords.size(), failAfter) == printed,
+               "a board failing after %lld writes changed the console output",
+               static_cast<long long>(failAfter));
+    checkBoard(true, played, failAfter);
 }
 
 }  // namespace
@@ -363,7 +385,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Score loaded = loadFromFile();
     checkLoader(loaded, e);
 
-    fuzzPlayer(threeVoicePlayer, false, loaded, e);
-    fuzzPlayer(trillPlayer, true, loaded, e);
+    // Where the board fails, from the input's bytes (FNV-1a).
+    std::uint64_t seed = 14695981039346656037u;
+    for (std::size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 1099511628211u;
+    fuzzPlayer(threeVoicePlayer, false, loaded, e, seed);
+    fuzzPlayer(trillPlayer, true, loaded, e, seed >> 32);
     return 0;
 }

@@ -96,19 +96,41 @@ void writeRepeated(const std::string& path, const std::string& head, const std::
     ASSERT_EQ(std::fclose(f), 0);
 }
 
-TEST(HostileScores, HundredMegabyteScoreLoadsWhole) {
-    // 9.5 million rows of a three-voice score, with a last row that differs.
-    MadeFile file("hostile-100mb.txt");
-    const std::string row = "60,64,67,4\n";
-    const std::size_t rows = 100'000'000 / row.size();
-    writeRepeated(file.path, "3750\n3\n", row, rows, "72,76,79,2");
+TEST(HostileScores, HundredMegabytesOfGarbageLoadWhole) {
+    // A good header, then 100 MB of pseudo-random bytes: what a user gets
+    // by giving a recording or a video as the score. One mebibyte of them,
+    // written 100 times; no 0x1A among them, so that all must be read, and
+    // no CR at the end of the block, so that no CR LF spans two blocks.
+    std::string block(1 << 20, '\0');
+    std::uint32_t state = 8254;
+    for (char& c : block) {
+        state = state * 1664525u + 1013904223u;
+        c = static_cast<char>(state >> 24);
+        if (c == '\x1a') c = '\x1b';
+    }
+    block.back() = 'x';
+    std::size_t blockLines = 0, blockCrLf = 0;
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        if (block[i] != '\n') continue;
+        ++blockLines;
+        if (i > 0 && block[i - 1] == '\r') ++blockCrLf;
+    }
+    constexpr std::size_t blocks = 100;
+
+    MadeFile file("hostile-100mb.bin");
+    std::FILE* f = std::fopen(file.path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("3750\n3\n", f);
+    for (std::size_t b = 0; b < blocks; ++b) std::fwrite(block.data(), 1, block.size(), f);
+    ASSERT_EQ(std::fclose(f), 0);
+
     const Score s = loadFile(file.path);
-    ASSERT_EQ(s.rowCount(), rows + 1);
-    EXPECT_EQ(s.lineCount(), rows + 3);
-    EXPECT_EQ(std::vector<int>(s.row(0).begin(), s.row(0).end()), (std::vector<int>{60, 64, 67, 4}));
-    EXPECT_EQ(std::vector<int>(s.row(rows).begin(), s.row(rows).end()), (std::vector<int>{72, 76, 79, 2}));
-    EXPECT_EQ(s.values.size(), 4 * (rows + 1));
-    EXPECT_EQ(checkScore(s, threeVoice::rules), "");
+    // The header's two lines, every LF of the blocks, and the last line.
+    EXPECT_EQ(s.lineCount(), 2 + blocks * blockLines + 1);
+    // Every byte but the line ends: LF, and the CR of each CR LF.
+    EXPECT_EQ(s.lineText.size(), 5 + blocks * (block.size() - blockLines - blockCrLf));
+    EXPECT_EQ(s.rowCount(), s.lineCount() - 2);
+    EXPECT_EQ(checkScore(s, threeVoice::rules).rfind("Score error: line 3: ", 0), 0u);
 }
 
 TEST(HostileScores, LineOfAMillionCommas) {

@@ -123,6 +123,20 @@ TEST(ScoreLoader, KeepsNulBytesAndCrLfAcrossReadBlocks) {
     ASSERT_EQ(s.lineCount(), 4u);
     EXPECT_EQ(s.line(2).size(), filler.size());
     EXPECT_EQ(rows(s)[1], (std::vector<int>{60, 4}));
+    // A CR at the end of a block that no LF follows stays in its line,
+    // whether text, a line end or the end-of-file byte comes next.
+    EXPECT_EQ(lines(load(head + filler + "\r7\n60,4\n"))[2], filler + "\r7");
+    EXPECT_EQ(lines(load(head + filler + "\r\r\n60,4\n"))[2], filler + "\r");
+    EXPECT_EQ(lines(load(head + filler +
+                         "\r\x1a"
+                         "60,4\n")),
+              (std::vector<std::string>{"120", "1", filler + "\r"}));
+    // The end-of-file byte as the first byte of a later block.
+    EXPECT_EQ(load(head + filler +
+                   "7\x1a"
+                   "60,4\n")
+                  .lineCount(),
+              3u);
 
     Score n =
         load(std::string("120\n1\n6\0"
