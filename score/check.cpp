@@ -71,8 +71,8 @@ std::string checkScore(const Score& s, const PlayRules& rules) {
                            row.size() == 1 ? "" : "s", needed);
         std::int32_t length = row[s.part];
         if (length < 1)
-            return problem(fileLine, "length value %" PRId32 " in column %" PRId32 ", it must be 1 or more",
-                           length, s.part + 1);
+            return problem(fileLine, "length value %" PRId32 " in column %" PRId64 ", it must be 1 or more",
+                           length, std::int64_t{s.part} + 1);
         for (std::size_t c = 0; c < noteColumns; ++c) {
             if (row[c] < 0 || row[c] > 127)
                 return problem(fileLine, "note %" PRId32 " in column %zu is outside 0 to 127", row[c], c + 1);

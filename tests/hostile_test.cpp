@@ -96,7 +96,7 @@ void writeRepeated(const std::string& path, const std::string& head, const std::
     ASSERT_EQ(std::fclose(f), 0);
 }
 
-TEST(HostileScores, HundredMegabytesOfGarbageLoadWhole) {
+TEST(HostileScores, LargeGarbageFileOf100MegabytesLoadsWhole) {
     // A good header, then 100 MB of pseudo-random bytes: what a user gets
     // by giving a recording or a video as the score. One mebibyte of them,
     // written 100 times; no 0x1A among them, so that all must be read, and
@@ -133,7 +133,7 @@ TEST(HostileScores, HundredMegabytesOfGarbageLoadWhole) {
     EXPECT_EQ(checkScore(s, threeVoice::rules).rfind("Score error: line 3: ", 0), 0u);
 }
 
-TEST(HostileScores, LineOfAMillionCommas) {
+TEST(HostileScores, LargeLineOfAMillionCommas) {
     MadeFile file("hostile-commas.txt");
     writeRepeated(file.path, "3750\n3\n", ",", 1'000'000, "\n");
     const Score s = loadFile(file.path);
@@ -144,7 +144,7 @@ TEST(HostileScores, LineOfAMillionCommas) {
     EXPECT_EQ(checkScore(s, trill::rules), refusal);
 }
 
-TEST(HostileScores, MillionRows) {
+TEST(HostileScores, LargeScoreOfAMillionRows) {
     MadeFile file("hostile-million-rows.txt");
     writeRepeated(file.path, "3750\n2\n", "60,64,4\n", 1'000'000, "");
     const Score s = loadFile(file.path);
