@@ -36,6 +36,7 @@
 #include "board/board_port.h"
 #include "board/write_frame.h"
 #include "common/console.h"
+#include "platform/virtual_time.h"
 #include "playback/player.h"
 #include "score/check.h"
 #include "score/score.h"
@@ -47,6 +48,11 @@ namespace {
 using namespace pitchime;
 
 constexpr std::size_t maxPlaySteps = 20000;
+
+// Where the virtual clock stands when each session of an input starts:
+// up to about 17 minutes before its 32-bit millisecond reading wraps, so
+// that rows spanning the wrap are played often.
+std::int64_t sessionStartUs = 0;
 
 #define FUZZ_CHECK(condition, ...)                                                           \
     do {                                                                                     \
@@ -272,12 +278,13 @@ std::string runProgram(const Player& player, std::size_t expectedWrites, std::in
     sixtyFourthMs = 0;
     boardPort = BoardPort{};
     typedFileName.clear();
-    // Room for one more than expected, so that an extra write shows.
+    // Room for more writes than expected, so that an extra one is seen.
     vboard::Options options;
     options.recordCapacity = expectedWrites + 4;
     options.writeCallCapacity = expectedWrites + 6;
     options.failAfter = failAfter;
     vboard::reset(options);
+    platform::setVirtualUs(sessionStartUs);
 
     char* buffer = nullptr;
     std::size_t length = 0;
@@ -385,9 +392,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Score loaded = loadFromFile();
     checkLoader(loaded, e);
 
-    // Where the board fails, from the input's bytes (FNV-1a).
+    // Where the clock starts and the board fails, from the input's bytes (FNV-1a).
     std::uint64_t seed = 14695981039346656037u;
     for (std::size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 1099511628211u;
+    sessionStartUs = (std::int64_t{INT32_MAX} + 1 - static_cast<std::int64_t>(seed % (1 << 20))) * 1000;
     fuzzPlayer(threeVoicePlayer, false, loaded, e, seed);
     fuzzPlayer(trillPlayer, true, loaded, e, seed >> 32);
     return 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "platform/virtual_time.h"
 
 namespace pitchime::platform {
 
@@ -19,6 +20,8 @@ void sleepMs(std::int32_t ms) {
 std::int32_t clockMs() { return static_cast<std::int32_t>(virtualUs.load() / 1000); }
 
 std::int64_t nowUs() { return virtualUs.load(); }
+
+void setVirtualUs(std::int64_t us) { virtualUs = us; }
 
 void beginTimerResolution() {}
 void endTimerResolution() {}
