@@ -1,11 +1,12 @@
 // Virtual time, for offline rendering and tests: sleeping advances a clock
 // at once instead of waiting, there is no console to clear or key to wait
 // for, and nothing happens on Ctrl+C.
+#include "platform/virtual_time.h"
+
 #include <atomic>
 #include <cstdlib>
 
 #include "platform/platform.h"
-#include "platform/virtual_time.h"
 
 namespace pitchime::platform {
 
