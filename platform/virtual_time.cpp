@@ -1,6 +1,8 @@
 // Virtual time, for offline rendering and tests: sleeping advances a clock
 // at once instead of waiting, there is no console to clear or key to wait
 // for, and nothing happens on Ctrl+C.
+#include "platform/virtual_time.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -21,6 +23,8 @@ void sleepMs(std::int32_t ms) {
 std::int32_t clockMs() { return static_cast<std::int32_t>(virtualUs.load() / 1000); }
 
 std::int64_t nowUs() { return virtualUs.load(); }
+
+void setVirtualUs(std::int64_t us) { virtualUs = us; }
 
 void beginTimerResolution() {}
 void endTimerResolution() {}

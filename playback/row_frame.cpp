@@ -13,7 +13,10 @@ std::int32_t durationMs(std::int32_t lengthValue) { return (64 / lengthValue) * 
 
 void finish(std::int32_t lengthValue) {
     tempoStats.rowEnd = platform::clockMs();
-    std::int32_t elapsed = tempoStats.rowEnd - tempoStats.rowStart;
+    // The 32-bit millisecond clock wraps after 24.8 days; the difference
+    // taken modulo 2^32 is the row's true length across the wrap too.
+    const auto elapsed = static_cast<std::int32_t>(static_cast<std::uint32_t>(tempoStats.rowEnd) -
+                                                   static_cast<std::uint32_t>(tempoStats.rowStart));
     console::lineInt("REAL:\t", elapsed);
     console::line();
     // elapsed * L / 4 in 32 bits: a huge length value wraps the way 32-bit

@@ -1,18 +1,36 @@
 #include "score/check.h"
 
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 
 namespace pitchime {
 
 namespace {
 
-std::string problem(std::size_t fileLine, const char* fmt, auto... args) {
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+std::string
+problem(std::size_t fileLine, const char* fmt, ...) {
     char what[160];
-    std::snprintf(what, sizeof what, fmt, args...);
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(what, sizeof what, fmt, args);
+    va_end(args);
     char text[220];
     std::snprintf(text, sizeof text, "Score error: line %zu: %s", fileLine, what);
     return text;
+}
+
+// Why a first line that starts like this gives no BPM, when the file was
+// saved in an encoding other than plain single-byte text.
+const char* encodingHint(std::string_view first) {
+    if (first.starts_with("\xEF\xBB\xBF"))
+        return "; the file begins with a UTF-8 byte-order mark, save it without one";
+    if (first.starts_with("\xFF\xFE") || first.starts_with("\xFE\xFF"))
+        return "; the file is UTF-16 text, save it as ANSI or UTF-8";
+    return "";
 }
 
 }  // namespace
@@ -26,8 +44,14 @@ std::int32_t sixtyFourthMsFor(std::int32_t bpm) {
 std::string checkScore(const Score& s, const PlayRules& rules) {
     if (s.lineCount() < 1) return problem(1, "the file is empty; the first line must give the BPM");
     std::int32_t bpm = readNumber(s.line(0));
-    if (bpm < 1) return problem(1, "BPM is %" PRId32 ", it must be 1 or more", bpm);
-    if (s.lineCount() < 2) return problem(2, "no PART line (the number of voices)");
+    if (bpm < 1)
+        return problem(1, "BPM is %" PRId32 ", it must be 1 or more%s", bpm, encodingHint(s.line(0)));
+    if (s.lineCount() < 2) {
+        // A file whose lines end in CR alone is all one line.
+        const bool crOnly = s.line(0).find('\r') != std::string_view::npos;
+        return problem(2, "no PART line (the number of voices)%s",
+                       crOnly ? "; the file's lines end in CR alone, which ends no line" : "");
+    }
     if (s.part < 0) return problem(2, "PART is %" PRId32 ", it must be 0 or more", s.part);
     if (s.part > rules.maxPart)
         return problem(2, "PART is %" PRId32 ", this program plays at most %" PRId32 " voices", s.part,
@@ -47,8 +71,8 @@ std::string checkScore(const Score& s, const PlayRules& rules) {
                            row.size() == 1 ? "" : "s", needed);
         std::int32_t length = row[s.part];
         if (length < 1)
-            return problem(fileLine, "length value %" PRId32 " in column %" PRId32 ", it must be 1 or more",
-                           length, s.part + 1);
+            return problem(fileLine, "length value %" PRId32 " in column %" PRId64 ", it must be 1 or more",
+                           length, std::int64_t{s.part} + 1);
         for (std::size_t c = 0; c < noteColumns; ++c) {
             if (row[c] < 0 || row[c] > 127)
                 return problem(fileLine, "note %" PRId32 " in column %zu is outside 0 to 127", row[c], c + 1);

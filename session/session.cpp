@@ -119,6 +119,23 @@ void endRun() {
 
 }  // namespace
 
+void resetSession() {
+    {
+        std::lock_guard guard(scoreFileLock);
+        if (scoreFile) std::fclose(scoreFile);
+        scoreFile = nullptr;
+        scoreFileClosed = false;
+    }
+    ending = false;
+    mainThreadEnds = false;
+    typedFileName.clear();
+    score = Score{};
+    sixtyFourthMs = 0;
+    tempoStats = TempoStats{};
+    threeVoice::voiceSilenced = {};
+    boardPort = BoardPort{};
+}
+
 void onInterrupt() {
     // Second comers wait for the end: the main thread has begun its own
     // closing and finishes it, or this is a further Ctrl+C on a platform

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/hostile.h"
 #include "support/transcript.h"
 
 namespace pitchime::test {
@@ -164,15 +165,89 @@ TEST(EndToEnd, RefusedScoresRestAndCloseTheBoard) {
     }
 }
 
-TEST(EndToEnd, BoardThatStopsAcceptingWritesDoesNotStopTheRun) {
-    const std::string score = writeTempFile("unplug.txt", fourRows);
-    BoardRun run =
-        runWithBoard("pitchime", {.args = {score}, .env = {{"PITCHIME_VBOARD_FAIL_AFTER", "6"}}}, "unplug");
+// What a program must have printed last, and what the board must have
+// seen, for a score with the outcome `outcome` ("plays" or a refusal).
+void expectOutcome(const BoardRun& run, const std::string& outcome) {
     EXPECT_EQ(run.result.status, 0);
-    EXPECT_NE(run.result.out.find("WRITE_LOW:\t\t242\nWRITE_HIGH:\t\t5\n"), std::string::npos);
-    EXPECT_NE(run.result.out.find("\nClosed\n"), std::string::npos);
-    // Idle pattern, three control words and two counts got through.
-    EXPECT_EQ(registerWrites(run.trace).size(), 5u);
+    EXPECT_EQ(run.result.err, "");
+    if (outcome == "plays") {
+        EXPECT_TRUE(run.result.out.ends_with("\nClosed\n")) << run.result.out;
+    } else {
+        EXPECT_TRUE(run.result.out.ends_with("\nOpened!\n\n" + outcome + "\n")) << run.result.out;
+        EXPECT_TRUE(registerWrites(run.trace).empty());
+    }
+    expectCleanEnd(run.trace);
+}
+
+TEST(EndToEnd, HostileScoresGetTheirOutcome) {
+    for (const auto& c : hostileManifest().cases) {
+        SCOPED_TRACE(c.file);
+        expectOutcome(runWithBoard("pitchime", {.args = {hostilePath(c.file)}}, "hostile"), c.pitchime);
+        expectOutcome(runWithBoard("pitchime-trill", {.args = {hostilePath(c.file)}}, "hostile"), c.trill);
+    }
+}
+
+TEST(EndToEnd, LargeHostileScoresAreRefusedAtTheirBadLine) {
+    // A million good rows and a bad one; a line of a million commas.
+    std::string rows = "3750\n2\n";
+    for (int i = 0; i < 1'000'000; ++i) rows += "60,64,4\n";
+    rows += "60,64,0\n";
+    const std::string million = writeTempFile("million-rows.txt", rows);
+    const std::string commas =
+        writeTempFile("million-commas.txt", "3750\n3\n" + std::string(1'000'000, ',') + "\n");
+    for (const char* program : {"pitchime", "pitchime-trill"}) {
+        SCOPED_TRACE(program);
+        expectOutcome(runWithBoard(program, {.args = {million}}, "million"),
+                      "Score error: line 1000003: length value 0 in column 3, it must be 1 or more");
+        expectOutcome(runWithBoard(program, {.args = {commas}}, "commas"),
+                      "Score error: line 3: length value 0 in column 4, it must be 1 or more");
+    }
+}
+
+// A transcript with the measured figures (row times, tempo report) blanked.
+std::string withoutMeasurements(const std::string& transcript) {
+    std::string out;
+    for (const std::string& line : splitLines(transcript)) {
+        bool measured = false;
+        for (const char* label : {"REAL:\t", "Quarter Note length\t:\t", "Measurement BPM\t\t:\t"}) {
+            if (line.starts_with(label)) {
+                out += std::string(label) + "#\n";
+                measured = true;
+            }
+        }
+        if (!measured) out += line + "\n";
+    }
+    return out;
+}
+
+TEST(EndToEnd, BoardThatStopsAcceptingWritesDoesNotStopTheRun) {
+    // The board takes the idle pattern, the three control words and two
+    // counts, then fails every write: the run goes on to "Closed" and
+    // prints everything a run with a working board prints.
+    const std::string score = writeTempFile("unplug.txt", fourRows);
+    const std::string trillScore = writeTempFile("unplug-trill.txt", "3750\n2\n60,64,16\n69,71,8\n");
+    for (const auto& [program, file] :
+         {std::pair{"pitchime", score}, std::pair{"pitchime-trill", trillScore}}) {
+        SCOPED_TRACE(program);
+        const BoardRun working = runWithBoard(program, {.args = {file}}, "working");
+        const BoardRun failing =
+            runWithBoard(program, {.args = {file}, .env = {{"PITCHIME_VBOARD_FAIL_AFTER", "6"}}}, "unplug");
+        EXPECT_EQ(failing.result.status, 0);
+        EXPECT_EQ(failing.result.err, "");
+        EXPECT_TRUE(failing.result.out.ends_with("\nClosed\n"));
+        EXPECT_EQ(withoutMeasurements(failing.result.out), withoutMeasurements(working.result.out));
+        // Every write is still attempted, then the device is closed.
+        EXPECT_EQ(calls(failing.trace), calls(working.trace));
+        EXPECT_EQ(registerWrites(failing.trace).size(), 5u);
+        EXPECT_GT(registerWrites(working.trace).size(), 5u);
+        std::size_t writes = 0, failed = 0;
+        for (const auto& e : failing.trace) {
+            if (e.call != "FT_Write") continue;
+            ++writes;
+            if (e.number("status") != 0) ++failed;
+        }
+        EXPECT_EQ(failed, writes - 6);
+    }
 }
 
 TEST(EndToEnd, TempoReportOfAMeasuredRun) {

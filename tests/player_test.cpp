@@ -16,6 +16,7 @@
 #include "board/write_frame.h"
 #include "common/console.h"
 #include "platform/platform.h"
+#include "platform/virtual_time.h"
 #include "score/score.h"
 #include "support/trace.h"
 #include "vboard/vboard.h"
@@ -210,6 +211,18 @@ TEST_F(PlayerTest, QuarterSumWrapsLike32BitArithmeticForHugeLengthValues) {
     console::setStream(output);
     rowFrame::finish(2147483647);
     EXPECT_EQ(tempoStats.quarterSum, 2147483643 / 4);
+}
+
+TEST_F(PlayerTest, RowAcrossTheClockWrapMeasuresItsTrueLength) {
+    // The 32-bit millisecond clock wraps 24.8 days after start; a row
+    // playing across the wrap still measures its own length.
+    load("120\n2\n69,72,4\n");
+    for (void (*playScore)() : {threeVoice::playScore, trill::playScore}) {
+        tempoStats = TempoStats{};
+        platform::setVirtualUs((std::int64_t{INT32_MAX} - 100) * 1000);
+        EXPECT_NE(play(playScore).find("REAL:\t496\n"), std::string::npos);
+        EXPECT_EQ(tempoStats.quarterSum, 496);
+    }
 }
 
 TEST_F(PlayerTest, NothingIsAllocatedWhilePlaying) {

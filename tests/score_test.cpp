@@ -123,6 +123,20 @@ TEST(ScoreLoader, KeepsNulBytesAndCrLfAcrossReadBlocks) {
     ASSERT_EQ(s.lineCount(), 4u);
     EXPECT_EQ(s.line(2).size(), filler.size());
     EXPECT_EQ(rows(s)[1], (std::vector<int>{60, 4}));
+    // A CR at the end of a block that no LF follows stays in its line,
+    // whether text, a line end or the end-of-file byte comes next.
+    EXPECT_EQ(lines(load(head + filler + "\r7\n60,4\n"))[2], filler + "\r7");
+    EXPECT_EQ(lines(load(head + filler + "\r\r\n60,4\n"))[2], filler + "\r");
+    EXPECT_EQ(lines(load(head + filler +
+                         "\r\x1a"
+                         "60,4\n")),
+              (std::vector<std::string>{"120", "1", filler + "\r"}));
+    // The end-of-file byte as the first byte of a later block.
+    EXPECT_EQ(load(head + filler +
+                   "7\x1a"
+                   "60,4\n")
+                  .lineCount(),
+              3u);
 
     Score n =
         load(std::string("120\n1\n6\0"
@@ -196,6 +210,23 @@ TEST(ScoreCheck, RefusesHeaderProblemsWithTheirLine) {
               "Score error: line 2: PART is 4, this program plays at most 3 voices");
     EXPECT_EQ(check("120\n4\n60,60,60,60,4\n", trill::rules), "");
     EXPECT_EQ(check("120\n3\n"), "Score error: line 3: no rows to play");
+}
+
+TEST(ScoreCheck, NamesTheFileFormatThatHidesTheHeader) {
+    EXPECT_EQ(check("120\r3\r60,64,67,4\r"),
+              "Score error: line 2: no PART line (the number of voices); the file's lines end in CR alone, "
+              "which ends no line");
+    EXPECT_EQ(check("\xEF\xBB\xBF"
+                    "120\n3\n60,64,67,4\n"),
+              "Score error: line 1: BPM is 0, it must be 1 or more; the file begins with a UTF-8 byte-order "
+              "mark, save it without one");
+    EXPECT_EQ(check(std::string("\xFF\xFE"
+                                "1\0"
+                                "2\0"
+                                "0\0\n\0",
+                                10)),
+              "Score error: line 1: BPM is 0, it must be 1 or more; the file is UTF-16 text, save it as ANSI "
+              "or UTF-8");
 }
 
 TEST(ScoreCheck, RefusesRowsThePlayerCannotPlay) {

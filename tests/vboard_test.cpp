@@ -598,6 +598,25 @@ TEST(VirtualBoardRecord, KeepsAtMostItsCapacityWithTimes) {
     EXPECT_EQ(vb::counters().unrecorded, 1);
 }
 
+TEST(VirtualBoardRecord, KeepsTheSizeAndAnswerOfEveryWriteCall) {
+    // Every call is kept, also those that fail or reach no line.
+    vb::Options options = recording();
+    options.writeCallCapacity = 4;
+    options.failAfter = 3;
+    const FT_HANDLE h = openReady(options);
+    EXPECT_EQ(send(h, a5To1), FT_OK);
+    EXPECT_EQ(send(h, joined({a5To1, idle})), FT_OK);
+    EXPECT_EQ(send(h, a5To1), FT_IO_ERROR);
+    EXPECT_EQ(send(h, Bytes{}), FT_IO_ERROR);
+    EXPECT_EQ(vb::writeCalls(),
+              (std::vector<vb::WriteCall>{{3, FT_OK}, {21, FT_OK}, {24, FT_OK}, {21, FT_IO_ERROR}}));
+    EXPECT_EQ(vb::counters().unrecordedWriteCalls, 1);
+
+    vb::reset(options);
+    EXPECT_TRUE(vb::writeCalls().empty());
+    EXPECT_EQ(vb::counters().unrecordedWriteCalls, 0);
+}
+
 TEST(VirtualBoardThreads, CallsFromTwoThreadsKeepEveryWriteWhole) {
     vb::Options options = recording(2000);
     options.wavPath = scratchPath("threads") + ".wav";

@@ -96,6 +96,7 @@ struct State {
 
     Counters counts;
     std::vector<RegisterWrite> record;
+    std::vector<WriteCall> writeRecord;
     char lastViolation[160] = {};
 };
 
@@ -164,6 +165,7 @@ void powerUp(Board& b, const Options& options) {
     b.state.configured = true;
     b.state.options = options;
     b.state.record.reserve(options.recordCapacity);
+    b.state.writeRecord.reserve(options.writeCallCapacity);
 }
 
 void ensureStarted(Board& b) {
@@ -372,6 +374,12 @@ std::vector<RegisterWrite> registerWrites() {
     return b.state.record;
 }
 
+std::vector<WriteCall> writeCalls() {
+    Board& b = board();
+    std::lock_guard lock(b.mutex);
+    return b.state.writeRecord;
+}
+
 std::string lastViolation() {
     Board& b = board();
     std::lock_guard lock(b.mutex);
@@ -548,6 +556,11 @@ FT_STATUS PITCHIME_D2XX_CALL FT_Write(FT_HANDLE ftHandle, void* lpBuffer, std::u
         }
     }
     if (lpdwBytesWritten != nullptr) *lpdwBytesWritten = written;
+    if (s.writeRecord.size() < s.options.writeCallCapacity) {
+        s.writeRecord.push_back(vb::WriteCall{dwBytesToWrite, status});
+    } else {
+        ++s.counts.unrecordedWriteCalls;
+    }
 
     if (s.trace != nullptr) {
         vb::tracePart(s, "{\"t_us\":%lld,\"call\":\"FT_Write\",\"bytes\":\"", vb::asLL(t));

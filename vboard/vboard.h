@@ -43,11 +43,12 @@ namespace pitchime::vboard {
 struct Options {
     std::string tracePath;  // empty: no trace file
     int devices = 1;
-    std::int64_t failAfter = -1;     // -1: writes never fail
-    int openDelayMs = 0;             // real time FT_Open waits before answering
-    std::size_t recordCapacity = 0;  // register writes kept for registerWrites()
-    std::string wavPath;             // empty: no sound recorded
-    std::int32_t wavRate = 48000;    // samples a second of the WAV file, 8000 to 192000
+    std::int64_t failAfter = -1;        // -1: writes never fail
+    int openDelayMs = 0;                // real time FT_Open waits before answering
+    std::size_t recordCapacity = 0;     // register writes kept for registerWrites()
+    std::size_t writeCallCapacity = 0;  // FT_Write calls kept for writeCalls()
+    std::string wavPath;                // empty: no sound recorded
+    std::int32_t wavRate = 48000;       // samples a second of the WAV file, 8000 to 192000
 };
 
 // Options from the PITCHIME_VBOARD_* variables; a variable that is unset or
@@ -70,7 +71,8 @@ struct Counters {
     std::int64_t writes = 0;          // FT_Write calls that reached the lines
     std::int64_t registerWrites = 0;  // decoded 8254 register writes
     std::int64_t violations = 0;
-    std::int64_t unrecorded = 0;  // register writes past recordCapacity
+    std::int64_t unrecorded = 0;            // register writes past recordCapacity
+    std::int64_t unrecordedWriteCalls = 0;  // FT_Write calls past writeCallCapacity
     bool open = false;
     bool bitBang = false;              // mask 0xFF, mode 1 set since the open
     std::uint8_t lines = 0xFF;         // current level of D0-D7
@@ -92,6 +94,20 @@ struct RegisterWrite {
 // The register writes recorded since the last reset, oldest first, at most
 // Options::recordCapacity of them.
 std::vector<RegisterWrite> registerWrites();
+
+// One FT_Write call as the chip was handed it: how many bytes, and what
+// it answered.
+struct WriteCall {
+    std::uint32_t size = 0;
+    std::uint32_t status = 0;
+
+    bool operator==(const WriteCall&) const = default;
+};
+
+// The FT_Write calls made since the last reset, oldest first, at most
+// Options::writeCallCapacity of them; calls past that are only counted
+// (Counters::unrecordedWriteCalls).
+std::vector<WriteCall> writeCalls();
 
 // Text of the most recent violation, empty when there was none.
 std::string lastViolation();
