@@ -131,6 +131,7 @@ void printThreeVoiceRow() {
 void BM_RowOutput(benchmark::State& state) {
     const auto sink = static_cast<Sink>(state.range(0));
     Output out = openOutput(sink);
+    console::bufferFully(out.stream);  // as the programs do with standard output
     console::setStream(out.stream);
     std::int64_t rows = 0;
     for (auto _ : state) {
