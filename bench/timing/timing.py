@@ -19,8 +19,8 @@ itself; without it only the REAL figures exist). The same waits are then
 slept by sleep-probe alone, with nothing else to do: how late the machine
 wakes a sleeper is the floor under every figure above.
 
-Usage (from the source tree, after building the default preset):
-    python3 bench/timing/timing.py
+Usage: cmake --build --preset default --target timing
+(or python3 bench/timing/timing.py after building the default preset)
 """
 
 import argparse
@@ -126,7 +126,7 @@ class Score:
         return sum(sum(self.row_waits(row)) for row in self.rows)
 
 
-def run_program(binary, score_path, output, trace_path):
+def run_program(binary, score_path, output, trace_path, work):
     """Runs one program on one score with no terminal to wait for a key;
     returns its console transcript."""
     env = dict(os.environ)
@@ -138,7 +138,7 @@ def run_program(binary, score_path, output, trace_path):
     if output == "pipe":
         return subprocess.run(args, stdout=subprocess.PIPE, check=True, **common).stdout.decode()
     if output == "file":
-        with tempfile.TemporaryFile() as out:
+        with tempfile.TemporaryFile(dir=work) as out:
             subprocess.run(args, stdout=out, check=True, **common)
             out.seek(0)
             return out.read().decode()
@@ -267,6 +267,12 @@ def main():
         help="where the programs' console output goes (default: a file)",
     )
     parser.add_argument("--idle-only", action="store_true", help="skip the runs with one core busy")
+    parser.add_argument(
+        "--work-dir",
+        default="/dev/shm" if os.path.isdir("/dev/shm") else None,
+        help="where the scores, traces and output files go (default: /dev/shm, in memory, so that "
+        "writing them costs the programs as little as it can)",
+    )
     args = parser.parse_args()
 
     build = Path(args.build_dir)
@@ -296,7 +302,7 @@ def main():
     figures = {}
     bpms = {}  # (load, kind, score name) -> measured BPM
     busy_share = {}  # (load, kind) -> share of all cores' time that was busy
-    with tempfile.TemporaryDirectory(prefix="pitchime-timing-") as work:
+    with tempfile.TemporaryDirectory(prefix="pitchime-timing-", dir=args.work_dir) as work:
         work = Path(work)
         for load in loads:
             busy = start_busy_core(pass_seconds * 4 + 60) if load == "busy" else None
@@ -317,7 +323,7 @@ def main():
                         trace_path = work / (name + ".trace") if kind == "traced" else None
                         if trace_path and trace_path.exists():
                             trace_path.unlink()
-                        text = run_program(build / score.program, score_path, args.output, trace_path)
+                        text = run_program(build / score.program, score_path, args.output, trace_path, work)
                         reals, bpms[(load, kind, name)] = parse_transcript(text)
                         if len(reals) != len(score.rows):
                             sys.exit(f"{name}: {len(reals)} REAL lines for {len(score.rows)} rows")
@@ -336,6 +342,7 @@ def main():
     print("  row gap:   first register write of a row to the next row's, minus the row's wait")
     print("  wait gap:  the same from one wait to the next (a trill row has 2 per cycle)")
     print("  probe:     the same waits slept with nothing else to do (the machine's floor)")
+    print("  cpu:       how busy all cores were in the pass; the busy loop is one core of them")
     print(
         f"{'load':5} {'run':9} {'cpu':>4} {'program':15} {'rows':>5} {'REAL-wait ms':>13} "
         f"{'row gap us':>16} {'waits':>6} {'wait gap us':>14}"
