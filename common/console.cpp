@@ -59,6 +59,8 @@ void setStream(std::FILE* stream) { out = stream; }
 
 std::FILE* stream() { return out; }
 
+void bufferFully(std::FILE* stream) { std::setvbuf(stream, nullptr, _IOFBF, BUFSIZ); }
+
 void text(std::string_view s) {
     if (!out) return;
     Hold whole;

@@ -1,6 +1,6 @@
 // The console: the system's only log. Every module prints through here so
 // that stream lines and formatted trace lines share one buffer and reach
-// the console in program order. Nothing here allocates.
+// the console in program order. Nothing here allocates but bufferFully.
 //
 // Output is serialised: each call below, and each Hold, is one piece that no
 // other thread's output can split. The interrupt release seizes the console
@@ -18,6 +18,12 @@ namespace pitchime::console {
 // redirects it. nullptr silences it.
 void setStream(std::FILE* stream);
 std::FILE* stream();
+
+// Gives `stream` full buffering, whatever it is connected to, so that it
+// is written out at the flushes below and at no other line end: a terminal
+// would otherwise be written once per formatted line as well. Call before
+// anything is written to `stream`; its buffer is allocated here.
+void bufferFully(std::FILE* stream);
 
 // Text as it stands, then a flush.
 void text(std::string_view s);

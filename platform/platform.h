@@ -16,8 +16,10 @@ std::int32_t clockMs();
 // Microseconds on the same clock as sleepMs, for the virtual board's timestamps.
 std::int64_t nowUs();
 
-// Holds the system timer at its finest resolution (1 ms or better) while a
-// score plays; each begin is paired with one end.
+// While a score plays: holds the system timer at its finest resolution
+// (1 ms or better) and, where the system allows it, has the calling thread
+// woken ahead of ordinary processes. Called on the playing thread; each
+// begin is paired with one end, which puts everything back.
 void beginTimerResolution();
 void endTimerResolution();
 

@@ -1,6 +1,7 @@
 // The platform layer for Linux and macOS.
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <termios.h>
 #include <time.h>
@@ -33,7 +34,14 @@ std::int64_t monotonicUs() {
 const std::int64_t startUs = monotonicUs();
 
 #if defined(__linux__)
-unsigned long savedTimerSlack = 0;  // NOLINT: only the main thread plays
+// What beginTimerResolution changed on the playing thread, to put back.
+unsigned long savedTimerSlack = 0;
+int savedPolicy = SCHED_OTHER;
+sched_param savedPriority{};
+bool raisedPriority = false;
+// A low real-time priority: above every ordinary process, below the
+// kernel's own real-time threads.
+constexpr int playPriority = 10;
 #endif
 
 // The terminal that waitKey has in single-key mode, and how it was before,
@@ -87,11 +95,25 @@ void beginTimerResolution() {
     // (50 us by default) to batch wake-ups; 1 ns asks for none.
     savedTimerSlack = static_cast<unsigned long>(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+    // An ordinary thread that wakes while other processes run may wait a
+    // scheduler time slice (milliseconds) for a core; a real-time thread
+    // takes one at once. The thread sleeps nearly all the time, so it
+    // holds no core from anyone. Allowed to root and to users whose
+    // RLIMIT_RTPRIO reaches playPriority; otherwise the thread keeps its
+    // ordinary priority.
+    raisedPriority = false;
+    if (pthread_getschedparam(pthread_self(), &savedPolicy, &savedPriority) == 0) {
+        sched_param realTime{};
+        realTime.sched_priority = playPriority;
+        raisedPriority = pthread_setschedparam(pthread_self(), SCHED_FIFO, &realTime) == 0;
+    }
 #endif
 }
 
 void endTimerResolution() {
 #if defined(__linux__)
+    if (raisedPriority) pthread_setschedparam(pthread_self(), savedPolicy, &savedPriority);
+    raisedPriority = false;
     prctl(PR_SET_TIMERSLACK, savedTimerSlack, 0, 0, 0);
 #endif
 }

@@ -158,6 +158,9 @@ void onInterrupt() {
 }
 
 int runSession(int argc, char** argv, const Player& player) {
+    // Standard output is written at the console's flushes only, the same
+    // on a terminal as on a pipe or a file.
+    console::bufferFully(stdout);
     if (!platform::installInterrupt(onInterrupt)) {
         console::line("Interreput Setting Error!!!");
         return 1;

@@ -217,7 +217,8 @@ void tracePart(State& s, const char* format, ...) {
     if (n > 0) traceBytes(s, text, std::min(static_cast<std::size_t>(n), sizeof text - 1));
 }
 
-// Something the board could not make sense of.
+// Something the board could not make sense of. Only FT_Write meets one,
+// and it flushes the trace before it returns.
 #if defined(__GNUC__)
 __attribute__((format(printf, 3, 4)))
 #endif
@@ -228,7 +229,6 @@ void violation(State& s, std::int64_t tUs, const char* format, ...) {
     va_end(args);
     ++s.counts.violations;
     tracePart(s, "{\"t_us\":%lld,\"violation\":\"%s\"}\n", asLL(tUs), s.lastViolation);
-    traceFlush(s);
 }
 
 // The one place a decoded 8254 register write arrives: counted, recorded,
@@ -243,7 +243,6 @@ void handleRegisterWrite(Board& b, std::int64_t tUs, int address, std::uint8_t v
         ++s.counts.unrecorded;
     }
     tracePart(s, "{\"t_us\":%lld,\"reg\":%d,\"value\":%d}\n", asLL(tUs), address, static_cast<int>(value));
-    traceFlush(s);
 }
 
 // Marks the current strobe pulse as unable to write, reporting why once.
@@ -576,7 +575,6 @@ FT_STATUS PITCHIME_D2XX_CALL FT_Write(FT_HANDLE ftHandle, void* lpBuffer, std::u
             vb::traceBytes(s, hex, 2 * std::size_t{n});
         }
         vb::tracePart(s, "\",\"status\":%u,\"written\":%u}\n", vb::asU(status), vb::asU(written));
-        vb::traceFlush(s);
     }
 
     if (problem != nullptr) vb::violation(s, t, "%s", problem);
@@ -584,6 +582,10 @@ FT_STATUS PITCHIME_D2XX_CALL FT_Write(FT_HANDLE ftHandle, void* lpBuffer, std::u
         ++s.counts.writes;
         for (std::uint32_t i = 0; i < size; ++i) vb::driveLines(b, t, bytes[i]);
     }
+    // The call's line and what the board saw go out together: one write to
+    // the file per call rather than one per line, which would add to the
+    // time of every register write the board is timing.
+    vb::traceFlush(s);
     return status;
 }
 

@@ -7,8 +7,9 @@
 // A program configures it only through the environment, read at its first
 // call:
 //   PITCHIME_VBOARD_TRACE=path          JSON lines of every call, register
-//                                       write and protocol violation, each
-//                                       flushed at once
+//                                       write and protocol violation; a
+//                                       call's lines are on the file when
+//                                       it returns
 //   PITCHIME_VBOARD_DEVICES=n           boards attached (default 1)
 //   PITCHIME_VBOARD_FAIL_AFTER=n        the first n FT_Write calls succeed,
 //                                       later ones fail with FT_IO_ERROR
