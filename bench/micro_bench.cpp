@@ -26,7 +26,9 @@ namespace {
 // A fresh virtual board, opened and configured as the session leaves it
 // before play; `tracePath` empty for no trace.
 void openBoard(const std::string& tracePath) {
-    vboard::reset({.tracePath = tracePath});
+    vboard::Options options;
+    options.tracePath = tracePath;
+    vboard::reset(options);
     boardPort = BoardPort{};
     buildDivisorTable();
     console::setStream(nullptr);
