@@ -19,7 +19,8 @@ problem(std::size_t fileLine, const char* fmt, ...) {
     std::vsnprintf(what, sizeof what, fmt, args);
     va_end(args);
     char text[220];
-    std::snprintf(text, sizeof text, "Score error: line %zu: %s", fileLine, what);
+    std::snprintf(text, sizeof text, "Score error: line %" PRIu64 ": %s",
+                  static_cast<std::uint64_t>(fileLine), what);
     return text;
 }
 
@@ -67,15 +68,17 @@ std::string checkScore(const Score& s, const PlayRules& rules) {
         ScoreRow row = s.row(r);
         std::size_t fileLine = r + 3;
         if (row.size() < needed)
-            return problem(fileLine, "%zu value%s, a row needs at least %zu", row.size(),
-                           row.size() == 1 ? "" : "s", needed);
+            return problem(fileLine, "%" PRIu64 " value%s, a row needs at least %" PRIu64,
+                           static_cast<std::uint64_t>(row.size()), row.size() == 1 ? "" : "s",
+                           static_cast<std::uint64_t>(needed));
         std::int32_t length = row[s.part];
         if (length < 1)
             return problem(fileLine, "length value %" PRId32 " in column %" PRId64 ", it must be 1 or more",
                            length, std::int64_t{s.part} + 1);
         for (std::size_t c = 0; c < noteColumns; ++c) {
             if (row[c] < 0 || row[c] > 127)
-                return problem(fileLine, "note %" PRId32 " in column %zu is outside 0 to 127", row[c], c + 1);
+                return problem(fileLine, "note %" PRId32 " in column %" PRIu64 " is outside 0 to 127", row[c],
+                               static_cast<std::uint64_t>(c + 1));
         }
     }
     return {};
