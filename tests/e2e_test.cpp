@@ -38,7 +38,7 @@ TEST(EndToEnd, ThreeVoiceFullRunFromArgument) {
     expectedCalls.insert(expectedCalls.end(), 1 + 3 + 22 + 1, "FT_Write");
     expectedCalls.push_back("FT_Close");
     EXPECT_EQ(calls(run.trace), expectedCalls);
-    auto expected = runControlWords();
+    auto expected = runControlWords;
     expected.insert(expected.end(),
                     {{0, 209},  {0, 17},   {1, 36},   {1, 14},   {2, 228},  {2, 11},   {0, 223},  {0, 15},
                      {3, 0x72}, {3, 0xB2}, {3, 0x32}, {3, 0x72}, {3, 0xB2}, {3, 0x36}, {3, 0x76}, {3, 0xB6},
@@ -66,7 +66,7 @@ TEST(EndToEnd, TrillFullRunFromPrompt) {
                          "69,69,64\n1\nREAL:\t*0\n\n"
                          "\nSet BPM\t\t\t:\t3750\nQuarter Note length\t:\t*\nMeasurement BPM\t\t:\t*\n"
                          "\nClosed\n");
-    auto expected = runControlWords();
+    auto expected = runControlWords;
     expected.insert(expected.end(),
                     {{0, 209}, {0, 17}, {0, 36}, {0, 14}, {0, 209}, {0, 17}, {0, 36}, {0, 14}});
     EXPECT_EQ(registerWrites(run.trace), expected);

@@ -13,17 +13,23 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace pitchime::test {
-
-namespace {
 
 long long nowMs() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
 }
+
+std::vector<char*> execArray(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (auto& s : strings) pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+namespace {
 
 const std::filesystem::path& tempDir() {
     static const std::filesystem::path dir = [] {
@@ -79,13 +85,6 @@ std::string writeTempFile(const std::string& name, const std::string& content) {
     return path;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
 RunResult run(const std::string& program, const RunOptions& options) {
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
@@ -96,9 +95,7 @@ RunResult run(const std::string& program, const RunOptions& options) {
     if (viaWine) argStrings.push_back(PITCHIME_WINE);
     argStrings.push_back(program);
     argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = execArray(argStrings);
 
     pid_t pid = fork();
     if (pid == 0) {

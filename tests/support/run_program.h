@@ -44,6 +44,11 @@ bool underWine();
 // A file in a fresh temporary directory, removed with the directory at exit.
 std::string tempPath(const std::string& name);
 std::string writeTempFile(const std::string& name, const std::string& content);
-std::string readFile(const std::string& path);
+
+// Milliseconds on a monotonic clock.
+long long nowMs();
+
+// The strings as a null-terminated array for exec; valid while they are.
+std::vector<char*> execArray(std::vector<std::string>& strings);
 
 }  // namespace pitchime::test

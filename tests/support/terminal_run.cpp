@@ -14,18 +14,13 @@
 #include <cstring>
 
 #include "support/process_watch.h"
+#include "support/run_program.h"
 
 extern char** environ;
 
 namespace pitchime::test {
 
 namespace {
-
-long long nowMs() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
-}
 
 void sleepUs(long us) {
     timespec t{us / 1000000, (us % 1000000) * 1000};
@@ -120,15 +115,11 @@ TerminalResult runOnTerminal(const std::string& program, const TerminalOptions& 
     // async-signal-safe calls are allowed.
     std::vector<std::string> argStrings{program};
     argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = execArray(argStrings);
     std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
     for (const auto& [name, value] : options.env) envStrings.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& e : envStrings) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const std::vector<char*> envp = execArray(envStrings);
 
     const pid_t pid = fork();
     if (pid == 0) {
