@@ -43,13 +43,19 @@ void writeCount(pit::Chip& chip, int counter, std::int32_t count, std::int64_t t
     pit::writeRegister(chip, counter, static_cast<std::uint8_t>((count >> 8) & 0xFF), tick + 1);
 }
 
-// Counter 0 in mode 3 with `count`, MSB written at tick 30: loaded on tick 31.
-pit::Chip squareWave(std::int32_t count) {
+// Counter 0 set up by `control` at tick 10, then given `count` in the byte
+// order the control word asks for, the last byte at tick 30: loaded on tick 31.
+pit::Chip counting(std::uint8_t control, std::int32_t count) {
     pit::Chip chip;
-    pit::writeRegister(chip, 3, 0x36, 10);
-    writeCount(chip, 0, count, 29);
+    pit::writeRegister(chip, 3, control, 10);
+    const int access = control >> 4 & 3;
+    if (access == 3) pit::writeRegister(chip, 0, static_cast<std::uint8_t>(count & 0xFF), 29);
+    pit::writeRegister(chip, 0, static_cast<std::uint8_t>(access == 1 ? count & 0xFF : count >> 8 & 0xFF),
+                       30);
     return chip;
 }
+
+pit::Chip squareWave(std::int32_t count) { return counting(0x36, count); }
 
 constexpr std::int64_t far = 1'000'000'000;
 
@@ -60,41 +66,41 @@ TEST(Pit8254Time, MicrosecondsBecomeWholeTicksWithoutDrift) {
     EXPECT_EQ(pit::ticksAt(-1), -2);
 }
 
-TEST(Pit8254Mode3, HalfCyclesOfEvenOddAndZeroCounts) {
-    pit::Chip even = squareWave(2712);
-    EXPECT_EQ(edgesUpTo(even, 0, 31 + 2 * 2712),
-              (Edges{{31 + 1356, false}, {31 + 2712, true}, {31 + 4068, false}, {31 + 5424, true}}));
-
-    // Odd: the high half takes the extra pulse.
-    pit::Chip odd = squareWave(5);
-    EXPECT_EQ(edgesUpTo(odd, 0, 41), (Edges{{34, false}, {36, true}, {39, false}, {41, true}}));
-
-    pit::Chip zero = squareWave(0);
-    EXPECT_EQ(edgesUpTo(zero, 0, 31 + 65536), (Edges{{31 + 32768, false}, {31 + 65536, true}}));
-
+TEST(Pit8254, EachModeAndByteOrderFromTheLoad) {
+    const struct {
+        std::uint8_t control;
+        std::int32_t count;
+        std::int64_t limit;
+        Edges edges;
+    } cases[] = {
+        {0x36,
+         2712,
+         31 + 2 * 2712,
+         {{31 + 1356, false}, {31 + 2712, true}, {31 + 4068, false}, {31 + 5424, true}}},
+        {0x36,
+         5,
+         41,
+         {{34, false}, {36, true}, {39, false}, {41, true}}},  // the high half takes the extra pulse
+        {0x36, 0, 31 + 65536, {{31 + 32768, false}, {31 + 65536, true}}},
+        {0x16, 10, 41, {{36, false}, {41, true}}},                          // LSB only
+        {0x26, 0x100, 31 + 256, {{31 + 128, false}, {31 + 256, true}}},     // MSB only
+        {0x37, 0x0010, 41, {{36, false}, {41, true}}},                      // BCD
+        {0x34, 4, 39, {{34, false}, {35, true}, {38, false}, {39, true}}},  // mode 2: low one pulse in N
+        {0x3E, 4, 35, {{33, false}, {35, true}}},                           // mode bits 111: mode 3
+        {0x38, 4, far, {{35, false}, {36, true}}},                          // mode 4: one strobe
+        {0x3A, 4, far, {}},                                                 // mode 5 waits for a trigger
+        {0x36, 1, far, {}},                                                 // mode 3 refuses a count of 1
+    };
+    for (const auto& c : cases) {
+        pit::Chip chip = counting(c.control, c.count);
+        EXPECT_EQ(edgesUpTo(chip, 0, c.limit), c.edges)
+            << "control " << int{c.control} << ", count " << c.count;
+    }
     // The longest count lasts exactly its period and never drifts.
     pit::Chip longest = squareWave(0xFFFF);
     const Edges edges = edgesUpTo(longest, 0, 31 + 1000 * 65535);
     ASSERT_EQ(edges.size(), 2000u);
-    EXPECT_EQ(edges.front(), (std::pair<std::int64_t, bool>{31 + 32768, false}));
     EXPECT_EQ(edges.back(), (std::pair<std::int64_t, bool>{31 + 1000 * 65535, true}));
-}
-
-TEST(Pit8254Mode3, SingleByteAndBcdCounts) {
-    pit::Chip lsbOnly;
-    pit::writeRegister(lsbOnly, 3, 0x16, 10);
-    pit::writeRegister(lsbOnly, 0, 10, 30);
-    EXPECT_EQ(edgesUpTo(lsbOnly, 0, 41), (Edges{{36, false}, {41, true}}));
-
-    pit::Chip msbOnly;
-    pit::writeRegister(msbOnly, 3, 0x26, 10);
-    pit::writeRegister(msbOnly, 0, 1, 30);
-    EXPECT_EQ(edgesUpTo(msbOnly, 0, 31 + 256), (Edges{{31 + 128, false}, {31 + 256, true}}));
-
-    pit::Chip bcd;
-    pit::writeRegister(bcd, 3, 0x37, 10);
-    writeCount(bcd, 0, 0x0010, 29);
-    EXPECT_EQ(edgesUpTo(bcd, 0, 41), (Edges{{36, false}, {41, true}}));
 }
 
 TEST(Pit8254Mode3, NewCountTakesEffectAtTheEndOfTheHalfCycle) {
@@ -141,21 +147,9 @@ TEST(Pit8254ControlWord, SetsOutAtOnceAndStopsTheCounter) {
     EXPECT_EQ(edgesUpTo(reordered, 0, 36), (Edges{{33, false}, {35, true}}));
 }
 
-TEST(Pit8254ControlWord, OtherCountersLatchesAndReadBacksLeaveACounterAlone) {
-    pit::Chip chip = squareWave(100);
-    pit::writeRegister(chip, 3, 0x72, 40);  // counter 1, mode 1
-    pit::writeRegister(chip, 3, 0xB6, 41);  // counter 2, mode 3
-    pit::writeRegister(chip, 3, 0x00, 42);  // latch counter 0
-    pit::writeRegister(chip, 3, 0xC2, 43);  // read back counter 0
-    pit::writeRegister(chip, 3, 0xE2, 44);  // read back status of counter 0
-    EXPECT_EQ(edgesUpTo(chip, 0, 231), (Edges{{81, false}, {131, true}, {181, false}, {231, true}}));
-    EXPECT_TRUE(edgesUpTo(chip, 1, far).empty());
-    EXPECT_TRUE(edgesUpTo(chip, 2, far).empty());
-}
-
-TEST(Pit8254OtherModes, BehaveSimplyAndStayInStep) {
-    // Mode 0: high N + 1 pulses after the write; a new count's first byte
-    // sets OUT low at once and the count starts again.
+TEST(Pit8254OtherModes, Mode0GoesHighNPlusOnePulsesAfterEachNewCount) {
+    // OUT goes low with the control word, and with a new count's first byte,
+    // and the count starts again.
     pit::Chip mode0;
     pit::writeRegister(mode0, 3, 0x30, 10);
     EXPECT_EQ(edgesUpTo(mode0, 0, 10), (Edges{{10, false}}));
@@ -165,32 +159,6 @@ TEST(Pit8254OtherModes, BehaveSimplyAndStayInStep) {
     EXPECT_EQ(edgesUpTo(mode0, 0, 40), (Edges{{40, false}}));
     pit::writeRegister(mode0, 0, 0, 41);
     EXPECT_EQ(edgesUpTo(mode0, 0, far), (Edges{{45, true}}));
-
-    // Mode 2: low for one pulse in every N.
-    pit::Chip mode2;
-    pit::writeRegister(mode2, 3, 0x34, 10);
-    writeCount(mode2, 0, 4, 20);
-    EXPECT_EQ(edgesUpTo(mode2, 0, 30), (Edges{{25, false}, {26, true}, {29, false}, {30, true}}));
-
-    // Mode bits 110 and 111 are modes 2 and 3.
-    pit::Chip mode7;
-    pit::writeRegister(mode7, 3, 0x3E, 10);
-    writeCount(mode7, 0, 4, 20);
-    EXPECT_EQ(edgesUpTo(mode7, 0, 26), (Edges{{24, false}, {26, true}}));
-
-    // Mode 4: one strobe.
-    pit::Chip mode4;
-    pit::writeRegister(mode4, 3, 0x38, 10);
-    writeCount(mode4, 0, 4, 20);
-    EXPECT_EQ(edgesUpTo(mode4, 0, far), (Edges{{26, false}, {27, true}}));
-
-    // Mode 5 waits for a trigger; mode 3 refuses a count of 1.
-    for (const std::uint8_t control : {std::uint8_t{0x3A}, std::uint8_t{0x36}}) {
-        pit::Chip chip;
-        pit::writeRegister(chip, 3, control, 10);
-        writeCount(chip, 0, control == 0x3A ? 4 : 1, 20);
-        EXPECT_TRUE(edgesUpTo(chip, 0, far).empty()) << int{control};
-    }
 }
 
 // Listening: register writes as the board would see them, rendered to a WAV

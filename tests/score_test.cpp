@@ -64,14 +64,6 @@ TEST(NumberRule, ReadsLikeAtoiAndSaturatesAtThe32BitLimits) {
         EXPECT_EQ(readNumber(text), number) << testing::PrintToString(text);
 }
 
-TEST(ScoreLoader, WorkedExampleWithFourRows) {
-    Score s = load("120\n3\n60,64,67,4\n62,0,0,8\n0,0,0,8\n72,76,79,2\n");
-    EXPECT_EQ(readNumber(s.line(0)), 120);
-    EXPECT_EQ(s.part, 3);
-    EXPECT_EQ(rows(s),
-              (std::vector<std::vector<int>>{{60, 64, 67, 4}, {62, 0, 0, 8}, {0, 0, 0, 8}, {72, 76, 79, 2}}));
-}
-
 TEST(ScoreLoader, FieldsCommasAndBlankLines) {
     // CR LF on the PART line, a trailing comma, an empty line, text fields.
     Score s = load("90 bpm\n2\r\n 60, 64 ,4\n60,64,4,\n\nC4,64,4\n");
