@@ -48,6 +48,11 @@ std::string writeTempFile(const std::string& name, const std::string& content);
 // Milliseconds on a monotonic clock.
 long long nowMs();
 
+// Appends what `fd` has now; false once it has nothing more to give (end
+// of file, or EIO from a terminal whose other side has closed).
+bool readAvailable(int fd, std::string& into);
+void writeAll(int fd, const std::string& bytes);
+
 // The strings as a null-terminated array for exec; valid while they are.
 std::vector<char*> execArray(std::vector<std::string>& strings);
 

@@ -39,30 +39,6 @@ void eraseAll(std::string& text, const std::string& what) {
     for (std::size_t at; (at = text.find(what)) != std::string::npos;) text.erase(at, what.size());
 }
 
-// Appends what `fd` has now; false once it has nothing more to give (end
-// of file, or EIO from a terminal whose other side has closed).
-bool readAvailable(int fd, std::string& into) {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            into.append(buffer, static_cast<std::size_t>(got));
-            continue;
-        }
-        if (got < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-        return false;
-    }
-}
-
-void writeAll(int fd, const std::string& bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        const ssize_t put = write(fd, bytes.data() + at, bytes.size() - at);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return;
-        at += static_cast<std::size_t>(put);
-    }
-}
-
 bool inKeyWait(int terminal) {
     termios modes{};
     return tcgetattr(terminal, &modes) == 0 && (modes.c_lflag & ICANON) == 0;
