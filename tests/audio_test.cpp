@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -15,7 +13,6 @@
 #include "support/sound.h"
 #include "vboard/pit8254.h"
 #include "vboard/recording.h"
-#include "vboard/wav.h"
 
 namespace {
 
@@ -225,27 +222,6 @@ TEST(Listening, EdgesFallAtTheTimeOfTheWriteThatCausedThem) {
         for (std::size_t n = n0; n < n0 + 80; ++n) notYet += (r.samples[n] - step) / -step;
         EXPECT_NEAR(n0 - 0.5 + notYet, expected, 0.01) << startUs;
     }
-}
-
-TEST(Wav, HeaderAndSamplesAreLittleEndianPcm) {
-    const std::string path = tempPath("header.wav");
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    audio::WavWriter writer;
-    audio::wavStart(writer, file, 44100);
-    const std::int16_t samples[] = {0, 1, -1, 32767, -32768, 0x1234};
-    audio::wavAppend(writer, samples, 4);
-    audio::wavAppend(writer, samples + 4, 2);
-    EXPECT_TRUE(audio::wavFinish(writer));
-    std::fclose(file);
-
-    const std::vector<std::uint8_t> expected = {
-        'R', 'I', 'F', 'F', 48, 0,    0,    0, 'W', 'A',  'V',  'E',  'f',  'm',  't',  ' ',  16,   0,   0,
-        0,   1,   0,   1,   0,  0x44, 0xAC, 0, 0,   0x88, 0x58, 1,    0,    2,    0,    16,   0,    'd', 'a',
-        't', 'a', 12,  0,   0,  0,    0,    0, 1,   0,    0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x80, 0x34, 0x12};
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}), expected);
-    std::remove(path.c_str());
 }
 
 }  // namespace

@@ -12,26 +12,24 @@
 namespace pitchime::test {
 namespace {
 
+// The end of a run at 3750 BPM, with the measured figures left open.
+const std::string tempoReport =
+    "\nSet BPM\t\t\t:\t3750\nQuarter Note length\t:\t*\nMeasurement BPM\t\t:\t*\n\nClosed\n";
+
 TEST(EndToEnd, ThreeVoiceFullRunFromArgument) {
     const std::string score = writeTempFile("four-rows.txt", fourRows);
     BoardRun run = runWithBoard("pitchime", {.args = {score, "ignored", "too"}}, "full3");
     EXPECT_EQ(run.result.status, 0);
     EXPECT_EQ(run.result.err, "");
     expectTranscript(run.result.out,
-                     banner() + deviceReport() +
-                         "\nOpened!\n\n"
-                         "Load File:\t" +
-                         score +
-                         "\n"
-                         "BPM:\t3750\n64th note time:\t1\nPART:\t3\n\nREADY?\n"
+                     banner() + deviceReport() + header(score, 3750, 1, 3) +
                          "60,64,67,4\n16\nWRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\n"
                          "WRITE_HIGH:\t\t14\n\nWRITE_LOW:\t\t228\nWRITE_HIGH:\t\t11\n\n\nREAL:\t*16\n\n"
                          "62,0,0,8\n8\nWRITE_LOW:\t\t223\nWRITE_HIGH:\t\t15\n\n\n\n\nREAL:\t*8\n\n"
                          "0,0,0,8\n8\n\n\n\n\nREAL:\t*8\n\n"
                          "72,76,79,2\n32\nWRITE_LOW:\t\t232\nWRITE_HIGH:\t\t8\n\nWRITE_LOW:\t\t18\n"
-                         "WRITE_HIGH:\t\t7\n\nWRITE_LOW:\t\t242\nWRITE_HIGH:\t\t5\n\n\nREAL:\t*32\n\n"
-                         "\nSet BPM\t\t\t:\t3750\nQuarter Note length\t:\t*\nMeasurement BPM\t\t:\t*\n"
-                         "\nClosed\n");
+                         "WRITE_HIGH:\t\t7\n\nWRITE_LOW:\t\t242\nWRITE_HIGH:\t\t5\n\n\nREAL:\t*32\n\n" +
+                         tempoReport);
     // Resting the lines, three control words, 22 writes of play, resting again.
     std::vector<std::string> expectedCalls{"FT_Open", "FT_CreateDeviceInfoList", "FT_GetDeviceInfoDetail",
                                            "FT_SetBaudRate", "FT_SetBitMode"};
@@ -52,20 +50,11 @@ TEST(EndToEnd, TrillFullRunFromPrompt) {
     BoardRun run = runWithBoard("pitchime-trill", {.input = score + "\n"}, "full-trill");
     EXPECT_EQ(run.result.status, 0);
     expectTranscript(run.result.out,
-                     banner() + deviceReport() +
-                         "Open File:\n"
-                         "Opened!\n\n"
-                         "Load File:\t" +
-                         score +
-                         "\n"
-                         "BPM:\t3750\n64th note time:\t1\nPART:\t2\n\nREADY?\n"
-                         "60,64,16\n4\n"
+                     banner() + deviceReport() + "Open File:" + header(score, 3750, 1, 2) + "60,64,16\n4\n" +
                          "WRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
                          "WRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
-                         "REAL:\t*4\n\n"
-                         "69,69,64\n1\nREAL:\t*0\n\n"
-                         "\nSet BPM\t\t\t:\t3750\nQuarter Note length\t:\t*\nMeasurement BPM\t\t:\t*\n"
-                         "\nClosed\n");
+                         "REAL:\t*4\n\n69,69,64\n1\nREAL:\t*0\n\n" +
+                         tempoReport);
     auto expected = runControlWords;
     expected.insert(expected.end(),
                     {{0, 209}, {0, 17}, {0, 36}, {0, 14}, {0, 209}, {0, 17}, {0, 36}, {0, 14}});

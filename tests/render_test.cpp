@@ -179,21 +179,14 @@ TEST(Render, ScoresAreCheckedByTheRulesOfTheChosenPlayer) {
 }
 
 TEST(Render, BundledExamplesRenderWholeAndUnclipped) {
-    const struct {
-        const char* file;
-        bool trill;
-    } examples[] = {
-        {"ode-to-joy", false},
-        {"frere-jacques-round", false},
-        {"twinkle-twinkle-little-star", false},
-        {"minuet-in-g", true},
-    };
-    for (const auto& example : examples) {
-        SCOPED_TRACE(example.file);
-        const std::string wav = tempPath(std::string(example.file) + ".wav");
+    for (const auto& [file, trill] :
+         {std::pair{"ode-to-joy", false}, std::pair{"frere-jacques-round", false},
+          std::pair{"twinkle-twinkle-little-star", false}, std::pair{"minuet-in-g", true}}) {
+        SCOPED_TRACE(file);
+        const std::string wav = tempPath(std::string(file) + ".wav");
         std::vector<std::string> args = {
-            "--trace", std::string(PITCHIME_SOURCE_DIR) + "/examples/" + example.file + ".txt", wav};
-        if (example.trill) args.insert(args.begin(), "--trill");
+            "--trace", std::string(PITCHIME_SOURCE_DIR) + "/examples/" + file + ".txt", wav};
+        if (trill) args.insert(args.begin(), "--trill");
         const RunResult r = run(programPath("pitchime-render"), {.args = args, .timeoutMs = 120000});
         ASSERT_EQ(r.status, 0) << r.err;
         Sound sound;
