@@ -18,7 +18,6 @@
 #include "platform/platform.h"
 #include "platform/virtual_time.h"
 #include "score/score.h"
-#include "support/trace.h"
 #include "vboard/vboard.h"
 
 namespace {
@@ -43,19 +42,12 @@ namespace pitchime {
 namespace {
 
 using Writes = std::vector<std::pair<int, int>>;
-using test::readTrace;
-using test::registerWrites;
 
 class PlayerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        // Tests run in parallel processes: one trace file each.
-        tracePath = ::testing::TempDir() + "player_trace_" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".jsonl";
-        std::remove(tracePath.c_str());
-        vboard::reset({.tracePath = tracePath});
+        vboard::reset({.recordCapacity = 1000});
         boardPort = BoardPort{};
-        score = Score{};
         tempoStats = TempoStats{};
         threeVoice::voiceSilenced = {};
         buildDivisorTable();
@@ -70,6 +62,7 @@ class PlayerTest : public ::testing::Test {
     }
 
     void load(const std::string& text) {
+        score = Score{};
         std::FILE* f = std::tmpfile();
         std::fwrite(text.data(), 1, text.size(), f);
         std::rewind(f);
@@ -77,32 +70,31 @@ class PlayerTest : public ::testing::Test {
         std::fclose(f);
         parseScore();
         score.bpm = readNumber(score.line(0));
-        sixtyFourthMs = 60000 / (16 * score.bpm);
+        sixtyFourthMs = sixtyFourthMsFor(score.bpm);
     }
 
     // Plays with the console captured; returns what was printed.
     std::string play(void (*playScore)()) {
-        firstWrite = registerWrites(readTrace(tracePath)).size();
+        firstWrite = vboard::registerWrites().size();
+        std::rewind(output);
         console::setStream(output);
         startMs = platform::clockMs();
         playScore();
         console::setStream(nullptr);
-        std::fflush(output);
+        const long size = std::ftell(output);
         std::rewind(output);
-        std::string all;
-        char buffer[4096];
-        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, output)) > 0;)
-            all.append(buffer, got);
+        std::string all(static_cast<std::size_t>(size), '\0');
+        all.resize(std::fread(all.data(), 1, all.size(), output));
         return all;
     }
 
     // The register writes the board decoded during play.
     Writes played() {
-        Writes all = registerWrites(readTrace(tracePath));
+        Writes all;
+        for (const auto& w : vboard::registerWrites()) all.emplace_back(w.address, w.value);
         return Writes(all.begin() + static_cast<long>(firstWrite), all.end());
     }
 
-    std::string tracePath;
     std::FILE* output = nullptr;
     std::size_t firstWrite = 0;
     std::int32_t startMs = 0;
@@ -129,28 +121,6 @@ TEST_F(PlayerTest, ThreeVoiceWorkedExample) {
     EXPECT_EQ(vboard::counters().violations, 0);
 }
 
-TEST_F(PlayerTest, ThreeVoiceResumesBeforeAnyCountAndRestsRepeatTheirStopWord) {
-    load("120\n3\n0,60,0,4\n0,60,0,4\n62,64,67,4\n");
-    play(threeVoice::playScore);
-    EXPECT_EQ(played(), (Writes{{3, 0x32},
-                                {1, 0xD1},
-                                {1, 0x11},
-                                {3, 0xB2},
-                                {3, 0x32},
-                                {1, 0xD1},
-                                {1, 0x11},
-                                {3, 0xB2},
-                                {3, 0x36},
-                                {3, 0xB6},
-                                {0, 0xDF},
-                                {0, 0x0F},
-                                {1, 0x24},
-                                {1, 0x0E},
-                                {2, 0xE4},
-                                {2, 0x0B}}));
-    EXPECT_EQ(threeVoice::voiceSilenced, (std::array<int, 3>{0, 0, 0}));
-}
-
 TEST_F(PlayerTest, ThreeVoiceLengthsPartZeroAndExtraColumns) {
     // L 3 waits 21 sixty-fourths, L above 64 waits nothing; PART 0 plays no voice.
     load("120\n0\n3\n64\n65,1,2\n");
@@ -158,9 +128,7 @@ TEST_F(PlayerTest, ThreeVoiceLengthsPartZeroAndExtraColumns) {
               "3\n651\n\nREAL:\t651\n\n64\n31\n\nREAL:\t31\n\n65\n0\n\nREAL:\t0\n\n");
     EXPECT_TRUE(played().empty());
     EXPECT_EQ(platform::clockMs() - startMs, 651 + 31);
-}
-
-TEST_F(PlayerTest, ThreeVoiceIgnoresColumnsBeyondPart) {
+    // Columns beyond PART are neither printed nor played.
     load("120\n1\n69,8,70,71\n");
     EXPECT_EQ(play(threeVoice::playScore),
               "69,8\n248\nWRITE_LOW:\t\t152\nWRITE_HIGH:\t\t10\n\n\nREAL:\t248\n\n");
@@ -196,24 +164,7 @@ TEST_F(PlayerTest, TrillCyclesNoteZeroAndLengthColumn) {
     EXPECT_EQ(tempoStats.quarterSum, 465);
 }
 
-TEST_F(PlayerTest, EmptyScorePlaysNothing) {
-    load("120\n3\n");
-    EXPECT_EQ(play(threeVoice::playScore), "");
-    EXPECT_EQ(play(trill::playScore), "");
-    EXPECT_TRUE(played().empty());
-    EXPECT_EQ(tempoStats.quarterSum, 0);
-}
-
-TEST_F(PlayerTest, QuarterSumWrapsLike32BitArithmeticForHugeLengthValues) {
-    // 5 ms x 2147483647 does not fit 32 bits; it must wrap, not overflow.
-    tempoStats.rowStart = platform::clockMs();
-    platform::sleepMs(5);
-    console::setStream(output);
-    rowFrame::finish(2147483647);
-    EXPECT_EQ(tempoStats.quarterSum, 2147483643 / 4);
-}
-
-TEST_F(PlayerTest, RowAcrossTheClockWrapMeasuresItsTrueLength) {
+TEST_F(PlayerTest, TempoFiguresKeepTo32BitArithmetic) {
     // The 32-bit millisecond clock wraps 24.8 days after start; a row
     // playing across the wrap still measures its own length.
     load("120\n2\n69,72,4\n");
@@ -223,6 +174,13 @@ TEST_F(PlayerTest, RowAcrossTheClockWrapMeasuresItsTrueLength) {
         EXPECT_NE(play(playScore).find("REAL:\t496\n"), std::string::npos);
         EXPECT_EQ(tempoStats.quarterSum, 496);
     }
+    // 5 ms x 2147483647 does not fit 32 bits; it must wrap, not overflow.
+    tempoStats = TempoStats{};
+    tempoStats.rowStart = platform::clockMs();
+    platform::sleepMs(5);
+    console::setStream(output);
+    rowFrame::finish(2147483647);
+    EXPECT_EQ(tempoStats.quarterSum, 2147483643 / 4);
 }
 
 TEST_F(PlayerTest, NothingIsAllocatedWhilePlaying) {
@@ -230,6 +188,7 @@ TEST_F(PlayerTest, NothingIsAllocatedWhilePlaying) {
     for (int i = 0; i < 200; ++i) text += i % 3 ? "60,0,67,64\n" : "0,64,71,32\n";
     load(text);
     // The board records its sound as well as its trace.
+    const std::string tracePath = ::testing::TempDir() + "player_allocations.jsonl";
     const std::string wavPath = tracePath + ".wav";
     vboard::reset({.tracePath = tracePath, .wavPath = wavPath});
     boardPort = BoardPort{};
@@ -248,43 +207,7 @@ TEST_F(PlayerTest, NothingIsAllocatedWhilePlaying) {
     EXPECT_GT(vboard::counters().recordedSamples, 48000 * 10);
     EXPECT_FALSE(vboard::counters().recordingFailed);
     std::remove(wavPath.c_str());
-}
-
-}  // namespace
-}  // namespace pitchime
-
-namespace pitchime {
-namespace {
-
-// Every bundled tune is accepted by the program it is written for and
-// plays to its end with nothing the board could not make sense of.
-TEST_F(PlayerTest, BundledExamplesPlayCleanly) {
-    const struct {
-        const char* file;
-        Player player;
-    } examples[] = {
-        {"ode-to-joy.txt", threeVoicePlayer},
-        {"frere-jacques-round.txt", threeVoicePlayer},
-        {"twinkle-twinkle-little-star.txt", threeVoicePlayer},
-        {"minuet-in-g.txt", trillPlayer},
-    };
-    for (const auto& example : examples) {
-        SCOPED_TRACE(example.file);
-        score = Score{};
-        std::FILE* f =
-            std::fopen((std::string(PITCHIME_SOURCE_DIR) + "/examples/" + example.file).c_str(), "rb");
-        ASSERT_NE(f, nullptr);
-        readScoreLines(f);
-        std::fclose(f);
-        parseScore();
-        ASSERT_EQ(checkScore(score, example.player.rules), "");
-        score.bpm = readNumber(score.line(0));
-        sixtyFourthMs = sixtyFourthMsFor(score.bpm);
-        const std::int64_t before = vboard::counters().registerWrites;
-        example.player.playScore();
-        EXPECT_GT(vboard::counters().registerWrites, before + static_cast<std::int64_t>(score.rowCount()));
-        EXPECT_EQ(vboard::counters().violations, 0);
-    }
+    std::remove(tracePath.c_str());
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 namespace pitchime {
 namespace {
 
+using namespace std::string_literals;
+
 Score load(const std::string& bytes) {
     std::FILE* f = std::tmpfile();
     std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -36,46 +38,30 @@ std::vector<std::vector<int>> rows(const Score& s) {
     return out;
 }
 
-TEST(NumberRule, ReadsLikeAtoi) {
-    EXPECT_EQ(readNumber("120"), 120);
-    EXPECT_EQ(readNumber(" 6 0"), 6);
-    EXPECT_EQ(readNumber("\t\n\v\f\r 42"), 42);
-    EXPECT_EQ(readNumber("C4"), 0);
-    EXPECT_EQ(readNumber("12abc"), 12);
-    EXPECT_EQ(readNumber("7.9"), 7);
-    EXPECT_EQ(readNumber("0x10"), 0);
-    EXPECT_EQ(readNumber("+5"), 5);
-    EXPECT_EQ(readNumber("-5"), -5);
-    EXPECT_EQ(readNumber("--5"), 0);
-    EXPECT_EQ(readNumber("- 5"), 0);
-    EXPECT_EQ(readNumber(""), 0);
-    EXPECT_EQ(readNumber(std::string_view("4\0"
-                                          "2",
-                                          3)),
-              4);
-    EXPECT_EQ(readNumber(std::string_view("\0"
-                                          "42",
-                                          3)),
-              0);
-}
-
-TEST(NumberRule, SaturatesAtThe32BitLimits) {
-    EXPECT_EQ(readNumber("2147483647"), INT_MAX);
-    EXPECT_EQ(readNumber("2147483648"), INT_MAX);
-    EXPECT_EQ(readNumber("99999999999"), INT_MAX);
-    EXPECT_EQ(readNumber("-2147483648"), INT_MIN);
-    EXPECT_EQ(readNumber("-2147483649"), INT_MIN);
-    EXPECT_EQ(readNumber("-99999999999"), INT_MIN);
-    EXPECT_EQ(readNumber(std::string(5000, '9')), INT_MAX);
-    EXPECT_EQ(readNumber("00000000000000000000123"), 123);
-}
-
-TEST(ScoreLoader, WorkedExampleWithFourRows) {
-    Score s = load("120\n3\n60,64,67,4\n62,0,0,8\n0,0,0,8\n72,76,79,2\n");
-    EXPECT_EQ(readNumber(s.line(0)), 120);
-    EXPECT_EQ(s.part, 3);
-    EXPECT_EQ(rows(s),
-              (std::vector<std::vector<int>>{{60, 64, 67, 4}, {62, 0, 0, 8}, {0, 0, 0, 8}, {72, 76, 79, 2}}));
+TEST(NumberRule, ReadsLikeAtoiAndSaturatesAtThe32BitLimits) {
+    const std::pair<std::string, int> cases[] = {{"120", 120},
+                                                 {" 6 0", 6},
+                                                 {"\t\n\v\f\r 42", 42},
+                                                 {"C4", 0},
+                                                 {"12abc", 12},
+                                                 {"7.9", 7},
+                                                 {"0x10", 0},
+                                                 {"+5", 5},
+                                                 {"-5", -5},
+                                                 {"--5", 0},
+                                                 {"- 5", 0},
+                                                 {"", 0},
+                                                 {"4\0002"s, 4},
+                                                 {"\00042"s, 0},
+                                                 {"2147483647", INT_MAX},
+                                                 {"2147483648", INT_MAX},
+                                                 {"-2147483648", INT_MIN},
+                                                 {"-2147483649", INT_MIN},
+                                                 {"-99999999999", INT_MIN},
+                                                 {std::string(5000, '9'), INT_MAX},
+                                                 {"00000000000000000000123", 123}};
+    for (const auto& [text, number] : cases)
+        EXPECT_EQ(readNumber(text), number) << testing::PrintToString(text);
 }
 
 TEST(ScoreLoader, FieldsCommasAndBlankLines) {
@@ -101,24 +87,23 @@ TEST(ScoreLoader, LineEnds) {
     EXPECT_EQ(lines(load("\n")), (std::vector<std::string>{""}));
 }
 
-TEST(ScoreLoader, EndOfFileByte) {
-    Score s = load(
-        "120\n1\n60,4\n62,4\x1a"
-        "64,4\n66,4\n");
-    EXPECT_EQ(rows(s), (std::vector<std::vector<int>>{{60, 4}, {62, 4}}));
-    EXPECT_EQ(load("\x1a"
-                   "120\n")
-                  .lineCount(),
-              0u);
+TEST(ScoreLoader, EndOfFileByteAndNulBytes) {
+    EXPECT_EQ(rows(load("120\n1\n60,4\n62,4\03264,4\n66,4\n")),
+              (std::vector<std::vector<int>>{{60, 4}, {62, 4}}));
+    EXPECT_EQ(load("\032120\n").lineCount(), 0u);
     // A CR right before the end-of-file byte has no LF after it: kept.
-    EXPECT_EQ(lines(load("1\r\x1a")), (std::vector<std::string>{"1\r"}));
+    EXPECT_EQ(lines(load("1\r\032")), (std::vector<std::string>{"1\r"}));
+    // A NUL byte stays in its line and ends a number.
+    const Score n = load("120\n1\n6\0000,4\n"s);
+    EXPECT_EQ(n.line(2).size(), 5u);
+    EXPECT_EQ(rows(n)[0], (std::vector<int>{6, 4}));
 }
 
-TEST(ScoreLoader, KeepsNulBytesAndCrLfAcrossReadBlocks) {
+TEST(ScoreLoader, CrLfAcrossReadBlocks) {
     // A CR as the last byte of one read block and its LF as the first of
     // the next must still read as one line end.
-    std::string head = "120\n1\n";
-    std::string filler(65536 - head.size() - 1, '7');
+    const std::string head = "120\n1\n";
+    const std::string filler(65536 - head.size() - 1, '7');
     Score s = load(head + filler + "\r\n60,4\n");
     ASSERT_EQ(s.lineCount(), 4u);
     EXPECT_EQ(s.line(2).size(), filler.size());
@@ -127,23 +112,10 @@ TEST(ScoreLoader, KeepsNulBytesAndCrLfAcrossReadBlocks) {
     // whether text, a line end or the end-of-file byte comes next.
     EXPECT_EQ(lines(load(head + filler + "\r7\n60,4\n"))[2], filler + "\r7");
     EXPECT_EQ(lines(load(head + filler + "\r\r\n60,4\n"))[2], filler + "\r");
-    EXPECT_EQ(lines(load(head + filler +
-                         "\r\x1a"
-                         "60,4\n")),
+    EXPECT_EQ(lines(load(head + filler + "\r\03260,4\n")),
               (std::vector<std::string>{"120", "1", filler + "\r"}));
     // The end-of-file byte as the first byte of a later block.
-    EXPECT_EQ(load(head + filler +
-                   "7\x1a"
-                   "60,4\n")
-                  .lineCount(),
-              3u);
-
-    Score n =
-        load(std::string("120\n1\n6\0"
-                         "0,4\n",
-                         13));
-    EXPECT_EQ(n.line(2).size(), 5u);
-    EXPECT_EQ(rows(n)[0], (std::vector<int>{6, 4}));
+    EXPECT_EQ(load(head + filler + "7\03260,4\n").lineCount(), 3u);
 }
 
 TEST(ScoreLoader, BlockBoundariesChangeNothing) {
@@ -167,20 +139,8 @@ TEST(ScoreLoader, BlockBoundariesChangeNothing) {
     }
 }
 
-TEST(ScoreLoader, HeaderOnlyAndShortFiles) {
-    Score two = load("120\n3\n");
-    EXPECT_EQ(two.part, 3);
-    EXPECT_EQ(two.rowCount(), 0u);
-    Score one = load("120\n");
-    EXPECT_EQ(one.part, 0);
-    EXPECT_EQ(one.rowCount(), 0u);
-}
-
 TEST(SixtyFourthNote, FromBpm) {
     EXPECT_EQ(sixtyFourthMsFor(120), 31);
-    EXPECT_EQ(sixtyFourthMsFor(100), 37);
-    EXPECT_EQ(sixtyFourthMsFor(150), 25);
-    EXPECT_EQ(sixtyFourthMsFor(60), 62);
     EXPECT_EQ(sixtyFourthMsFor(3750), 1);
     EXPECT_EQ(sixtyFourthMsFor(3751), 0);
     // 16 x bpm would overflow 32 bits here.
@@ -192,56 +152,16 @@ std::string check(const std::string& text, const PlayRules& rules = threeVoice::
     return checkScore(load(text), rules);
 }
 
-TEST(ScoreCheck, AcceptsPlayableScores) {
+// Each refusal, in its exact words, is in the hostile corpus; these are the
+// edges of what each player plays.
+TEST(ScoreCheck, EdgesOfWhatEachPlayerPlays) {
     EXPECT_EQ(check("120\n3\n60,64,67,4\n0,0,0,8\n127,1,0,64\n"), "");
     EXPECT_EQ(check("120\n0\n4\n1\n"), "");
     EXPECT_EQ(check("120\n2\n60,64,4,99,99\n"), "");
-    EXPECT_EQ(check("120\n2\n60,64,4\n0,0,1\n", trill::rules), "");
     EXPECT_EQ(check("2147483647\n1\n60,2147483647\n"), "");
-}
-
-TEST(ScoreCheck, RefusesHeaderProblemsWithTheirLine) {
-    EXPECT_EQ(check(""), "Score error: line 1: the file is empty; the first line must give the BPM");
-    EXPECT_EQ(check("fast\n3\n60,64,67,4\n"), "Score error: line 1: BPM is 0, it must be 1 or more");
-    EXPECT_EQ(check("-5\n3\n60,64,67,4\n"), "Score error: line 1: BPM is -5, it must be 1 or more");
-    EXPECT_EQ(check("120\n"), "Score error: line 2: no PART line (the number of voices)");
-    EXPECT_EQ(check("120\n-1\n4\n"), "Score error: line 2: PART is -1, it must be 0 or more");
-    EXPECT_EQ(check("120\n4\n60,60,60,60,4\n"),
-              "Score error: line 2: PART is 4, this program plays at most 3 voices");
-    EXPECT_EQ(check("120\n4\n60,60,60,60,4\n", trill::rules), "");
-    EXPECT_EQ(check("120\n3\n"), "Score error: line 3: no rows to play");
-}
-
-TEST(ScoreCheck, NamesTheFileFormatThatHidesTheHeader) {
-    EXPECT_EQ(check("120\r3\r60,64,67,4\r"),
-              "Score error: line 2: no PART line (the number of voices); the file's lines end in CR alone, "
-              "which ends no line");
-    EXPECT_EQ(check("\xEF\xBB\xBF"
-                    "120\n3\n60,64,67,4\n"),
-              "Score error: line 1: BPM is 0, it must be 1 or more; the file begins with a UTF-8 byte-order "
-              "mark, save it without one");
-    EXPECT_EQ(check(std::string("\xFF\xFE"
-                                "1\0"
-                                "2\0"
-                                "0\0\n\0",
-                                10)),
-              "Score error: line 1: BPM is 0, it must be 1 or more; the file is UTF-16 text, save it as ANSI "
-              "or UTF-8");
-}
-
-TEST(ScoreCheck, RefusesRowsThePlayerCannotPlay) {
-    EXPECT_EQ(check("120\n3\n60,64,67,4\n60,4\n"), "Score error: line 4: 2 values, a row needs at least 4");
-    EXPECT_EQ(check("120\n3\n60,64,67,4\n\n"), "Score error: line 4: 1 value, a row needs at least 4");
-    EXPECT_EQ(check("120\n3\n60,64,67,0\n"),
-              "Score error: line 3: length value 0 in column 4, it must be 1 or more");
-    EXPECT_EQ(check("120\n1\n60,-8\n"),
-              "Score error: line 3: length value -8 in column 2, it must be 1 or more");
-    EXPECT_EQ(check("120\n3\n60,128,67,4\n"),
-              "Score error: line 3: note 128 in column 2 is outside 0 to 127");
-    EXPECT_EQ(check("120\n3\n60,64,-1,4\n"), "Score error: line 3: note -1 in column 3 is outside 0 to 127");
-    // The trill player needs three values and plays columns 1 and 2 only.
-    EXPECT_EQ(check("120\n1\n60,4\n", trill::rules), "Score error: line 3: 2 values, a row needs at least 3");
-    EXPECT_EQ(check("120\n3\n60,64,999,4\n", trill::rules), "");
+    EXPECT_EQ(check("120\n3\n60,64,67,4\n60,64,67,0\n"),
+              "Score error: line 4: length value 0 in column 4, it must be 1 or more");
+    EXPECT_EQ(check("120\n2\n60,64,4\n0,0,1\n", trill::rules), "");
     EXPECT_EQ(check("120\n1\n60,200,4\n", trill::rules),
               "Score error: line 3: note 200 in column 2 is outside 0 to 127");
     // With PART 0 the length value is also the first note the trill plays.

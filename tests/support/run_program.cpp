@@ -13,17 +13,45 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace pitchime::test {
-
-namespace {
 
 long long nowMs() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
 }
+
+std::vector<char*> execArray(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (auto& s : strings) pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+bool readAvailable(int fd, std::string& into) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            into.append(buffer, static_cast<std::size_t>(got));
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+        return false;
+    }
+}
+
+void writeAll(int fd, const std::string& bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        const ssize_t put = write(fd, bytes.data() + at, bytes.size() - at);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return;
+        at += static_cast<std::size_t>(put);
+    }
+}
+
+namespace {
 
 const std::filesystem::path& tempDir() {
     static const std::filesystem::path dir = [] {
@@ -79,13 +107,6 @@ std::string writeTempFile(const std::string& name, const std::string& content) {
     return path;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
 RunResult run(const std::string& program, const RunOptions& options) {
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
@@ -96,9 +117,7 @@ RunResult run(const std::string& program, const RunOptions& options) {
     if (viaWine) argStrings.push_back(PITCHIME_WINE);
     argStrings.push_back(program);
     argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = execArray(argStrings);
 
     pid_t pid = fork();
     if (pid == 0) {
@@ -120,46 +139,33 @@ RunResult run(const std::string& program, const RunOptions& options) {
 
     // Standard input is written in full up front (small) and closed.
     signal(SIGPIPE, SIG_IGN);
-    if (!options.input.empty()) {
-        [[maybe_unused]] auto written = write(inPipe[1], options.input.data(), options.input.size());
-    }
+    writeAll(inPipe[1], options.input);
     if (!options.holdInput) close(inPipe[1]);
 
     RunResult result;
-    bool interrupted = false;
     // Under wine the output's line ends are Windows ones.
     const std::string interruptAfter =
         viaWine ? withWindowsLineEnds(options.interruptAfter) : options.interruptAfter;
     const long long deadline = nowMs() + options.timeoutMs;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0) {
-        long long left = deadline - nowMs();
-        if (left <= 0) {
+    for (int fd : {outPipe[0], errPipe[0]}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    bool outOpen = true, errOpen = true, interrupted = false;
+    while (outOpen || errOpen) {
+        if (nowMs() > deadline) {
             result.timedOut = true;
             kill(pid, SIGKILL);
             break;
         }
-        if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR) break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buffer[4096];
-            ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-            if (got <= 0) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
-        }
+        pollfd fds[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
+        poll(fds, 2, 100);
+        if (outOpen) outOpen = readAvailable(outPipe[0], result.out);
+        if (errOpen) errOpen = readAvailable(errPipe[0], result.err);
         if (!interrupted && !interruptAfter.empty() && result.out.find(interruptAfter) != std::string::npos) {
             kill(pid, SIGINT);
             interrupted = true;
         }
     }
-    for (auto& fd : fds)
-        if (fd.fd >= 0) close(fd.fd);
+    close(outPipe[0]);
+    close(errPipe[0]);
     if (options.holdInput) close(inPipe[1]);
     int status = 0;
     waitpid(pid, &status, 0);

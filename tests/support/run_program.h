@@ -44,6 +44,16 @@ bool underWine();
 // A file in a fresh temporary directory, removed with the directory at exit.
 std::string tempPath(const std::string& name);
 std::string writeTempFile(const std::string& name, const std::string& content);
-std::string readFile(const std::string& path);
+
+// Milliseconds on a monotonic clock.
+long long nowMs();
+
+// Appends what `fd` has now; false once it has nothing more to give (end
+// of file, or EIO from a terminal whose other side has closed).
+bool readAvailable(int fd, std::string& into);
+void writeAll(int fd, const std::string& bytes);
+
+// The strings as a null-terminated array for exec; valid while they are.
+std::vector<char*> execArray(std::vector<std::string>& strings);
 
 }  // namespace pitchime::test

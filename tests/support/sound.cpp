@@ -30,7 +30,8 @@ std::string readWav(const std::string& path, Sound& sound) {
     in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
     if (!in) return "cannot read " + path;
     if (b.size() < 44) return "no WAV header in " + path;
-    if (!tagAt(b, 0, "RIFF") || !tagAt(b, 8, "WAVE") || !tagAt(b, 12, "fmt ") || !tagAt(b, 36, "data"))
+    if (!tagAt(b, 0, "RIFF") || !tagAt(b, 8, "WAVE") || !tagAt(b, 12, "fmt ") || !tagAt(b, 36, "data") ||
+        le32(b, 16) != 16)
         return "not a WAV file laid out as expected";
     if (le32(b, 4) != b.size() - 8) return "RIFF size does not match the file";
     if (le32(b, 40) != b.size() - 44) return "data size does not match the file";

@@ -14,18 +14,13 @@
 #include <cstring>
 
 #include "support/process_watch.h"
+#include "support/run_program.h"
 
 extern char** environ;
 
 namespace pitchime::test {
 
 namespace {
-
-long long nowMs() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
-}
 
 void sleepUs(long us) {
     timespec t{us / 1000000, (us % 1000000) * 1000};
@@ -42,30 +37,6 @@ std::size_t count(const std::string& text, const std::string& what) {
 
 void eraseAll(std::string& text, const std::string& what) {
     for (std::size_t at; (at = text.find(what)) != std::string::npos;) text.erase(at, what.size());
-}
-
-// Appends what `fd` has now; false once it has nothing more to give (end
-// of file, or EIO from a terminal whose other side has closed).
-bool readAvailable(int fd, std::string& into) {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            into.append(buffer, static_cast<std::size_t>(got));
-            continue;
-        }
-        if (got < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-        return false;
-    }
-}
-
-void writeAll(int fd, const std::string& bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        const ssize_t put = write(fd, bytes.data() + at, bytes.size() - at);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return;
-        at += static_cast<std::size_t>(put);
-    }
 }
 
 bool inKeyWait(int terminal) {
@@ -120,15 +91,11 @@ TerminalResult runOnTerminal(const std::string& program, const TerminalOptions& 
     // async-signal-safe calls are allowed.
     std::vector<std::string> argStrings{program};
     argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = execArray(argStrings);
     std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
     for (const auto& [name, value] : options.env) envStrings.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& e : envStrings) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const std::vector<char*> envp = execArray(envStrings);
 
     const pid_t pid = fork();
     if (pid == 0) {

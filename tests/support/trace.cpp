@@ -7,43 +7,27 @@ namespace pitchime::test {
 
 namespace {
 
-// The trace's objects are flat: string or integer values, no nesting.
+// The trace's objects are flat: "key":"text" or "key":number, and no text
+// holds a quote.
 TraceEvent parseLine(const std::string& text) {
     TraceEvent event;
-    std::size_t i = 0;
-    auto expect = [&](char c) {
-        if (i >= text.size() || text[i] != c) throw std::runtime_error("bad trace line: " + text);
-        ++i;
-    };
-    auto readString = [&] {
-        expect('"');
-        std::string s;
-        while (i < text.size() && text[i] != '"') {
-            if (text[i] == '\\' && i + 1 < text.size()) ++i;
-            s += text[i++];
-        }
-        expect('"');
-        return s;
-    };
-    expect('{');
-    while (i < text.size() && text[i] != '}') {
-        std::string key = readString();
-        expect(':');
-        std::string value;
-        if (text[i] == '"') {
-            value = readString();
-        } else {
-            while (i < text.size() && text[i] != ',' && text[i] != '}') value += text[i++];
-        }
-        if (key == "t_us")
+    for (std::size_t at = text.find('"'); at != std::string::npos;) {
+        const std::size_t keyEnd = text.find('"', at + 1);
+        const std::string key = text.substr(at + 1, keyEnd - at - 1);
+        const bool quoted = text.at(keyEnd + 2) == '"';
+        const std::size_t from = keyEnd + (quoted ? 3 : 2);
+        const std::size_t to = quoted ? text.find('"', from) : text.find_first_of(",}", from);
+        if (to == std::string::npos) throw std::runtime_error("bad trace line: " + text);
+        const std::string value = text.substr(from, to - from);
+        if (key == "t_us") {
             event.tUs = std::stoll(value);
-        else if (key == "call")
+        } else if (key == "call") {
             event.call = value;
-        else
+        } else {
             event.fields[key] = value;
-        if (i < text.size() && text[i] == ',') ++i;
+        }
+        at = text.find('"', to + (quoted ? 1 : 0));
     }
-    expect('}');
     return event;
 }
 
