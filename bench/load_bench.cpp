@@ -29,6 +29,11 @@ void noteAllocated(void* p) {
 }  // namespace
 
 // Every allocation of the benchmark, measured by what malloc really gave.
+// GCC cannot see that the replaced operator new is malloc, and warns about
+// the matching free.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size) {
     void* p = std::malloc(size ? size : 1);
     if (p == nullptr) throw std::bad_alloc();
