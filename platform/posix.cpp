@@ -64,6 +64,13 @@ void putTerminalBack() {
 
 void sleepMs(std::int32_t ms) {
     if (ms <= 0) return;
+#if defined(__APPLE__)
+    // macOS has no clock_nanosleep: a relative sleep, resumed for the
+    // remaining time when a signal interrupts it.
+    timespec rest{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&rest, &rest) == -1 && errno == EINTR) {
+    }
+#else
     // Sleep to an absolute deadline so that an interrupted sleep resumes
     // for the remaining time only.
     timespec deadline{};
@@ -74,12 +81,6 @@ void sleepMs(std::int32_t ms) {
         deadline.tv_sec += 1;
         deadline.tv_nsec -= 1000000000L;
     }
-#if defined(__APPLE__)
-    // macOS has no clock_nanosleep: a relative sleep, repeated on interruption.
-    timespec rest{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&rest, &rest) == -1 && errno == EINTR) {
-    }
-#else
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 #endif
