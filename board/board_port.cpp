@@ -14,9 +14,7 @@ namespace {
 // Serialises the operations: the interrupt release rests and closes the
 // device from its own thread while the main thread may be inside writeFrame.
 std::mutex portLock;
-}  // namespace
 
-namespace {
 // The calls below run under portLock.
 
 void writeLocked(const std::uint8_t* bytes, std::uint32_t size) {
@@ -127,6 +125,10 @@ std::uint32_t restAndClose() {
 void writeRegister(std::int32_t value, int address) {
     encodeWriteFrame(value, address);
     board::writeFrame();
+}
+
+void startCounters() {
+    for (const std::int32_t word : runControlWords) writeRegister(word, controlWordAddress);
 }
 
 }  // namespace pitchime

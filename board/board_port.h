@@ -58,4 +58,8 @@ std::uint32_t restAndClose();
 // A register write: encodeWriteFrame then board::writeFrame, as one step.
 void writeRegister(std::int32_t value, int address);
 
+// Puts the three counters into square-wave mode (their run control words),
+// as every run does before it plays.
+void startCounters();
+
 }  // namespace pitchime

@@ -38,6 +38,9 @@ inline constexpr PlayRules rules{INT32_MAX, 3, 2};
 inline constexpr Player threeVoicePlayer{threeVoice::playScore, threeVoice::rules};
 inline constexpr Player trillPlayer{trill::playScore, trill::rules};
 
+// Sets the score's BPM from its first line and sixtyFourthMs from that.
+void setTempo();
+
 // The parts of a row both players share.
 namespace rowFrame {
 // 64 / L sixty-fourth notes, as printed and (in the three-voice player) waited.
@@ -45,6 +48,9 @@ std::int32_t durationMs(std::int32_t lengthValue);
 // Stamps the end, prints "REAL:\t" and the elapsed ticks with two line ends,
 // adds the row's quarter-note time to quarterSum.
 void finish(std::int32_t lengthValue);
+// Loads note's count into counter `address`, low byte then high byte, each
+// register write followed by its trace line.
+void writeCount(std::int32_t note, int address);
 }  // namespace rowFrame
 
 }  // namespace pitchime

@@ -1,13 +1,28 @@
+#include "board/board_port.h"
+#include "board/divisor_table.h"
 #include "common/console.h"
 #include "platform/platform.h"
 #include "playback/player.h"
+#include "score/score.h"
 
 namespace pitchime {
 
 TempoStats tempoStats;
 std::int32_t sixtyFourthMs = 0;
 
+void setTempo() {
+    score.bpm = readNumber(score.line(0));
+    sixtyFourthMs = sixtyFourthMsFor(score.bpm);
+}
+
 namespace rowFrame {
+
+void writeCount(std::int32_t note, int address) {
+    writeRegister(divisorTable.low(note), address);
+    console::format("WRITE_LOW:\t\t%d\n", divisorTable.low(note));
+    writeRegister(divisorTable.high(note), address);
+    console::format("WRITE_HIGH:\t\t%d\n", divisorTable.high(note));
+}
 
 std::int32_t durationMs(std::int32_t lengthValue) { return (64 / lengthValue) * sixtyFourthMs; }
 

@@ -3,7 +3,6 @@
 #include <array>
 
 #include "board/board_port.h"
-#include "board/divisor_table.h"
 #include "board/write_frame.h"
 #include "common/console.h"
 #include "platform/platform.h"
@@ -43,10 +42,7 @@ void playScore() {
         for (std::int32_t v = 0; v < part; ++v) {
             const std::int32_t note = row[v];
             if (note != 0) {
-                writeRegister(divisorTable.low(note), v);
-                console::format("WRITE_LOW:\t\t%d\n", divisorTable.low(note));
-                writeRegister(divisorTable.high(note), v);
-                console::format("WRITE_HIGH:\t\t%d\n", divisorTable.high(note));
+                rowFrame::writeCount(note, v);
             } else {
                 writeRegister(stopControlWords[v], controlWordAddress);
                 voiceSilenced[v] = 1;

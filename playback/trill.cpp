@@ -1,7 +1,5 @@
 // The alternating-pitch player: counter 0 alone, switching between the
 // notes of voice columns 0 and 1 every sixty-fourth note.
-#include "board/board_port.h"
-#include "board/divisor_table.h"
 #include "common/console.h"
 #include "platform/platform.h"
 #include "playback/player.h"
@@ -11,10 +9,7 @@ namespace pitchime::trill {
 
 namespace {
 void sound(std::int32_t note) {
-    writeRegister(divisorTable.low(note), 0);
-    console::format("WRITE_LOW:\t\t%d\n", divisorTable.low(note));
-    writeRegister(divisorTable.high(note), 0);
-    console::format("WRITE_HIGH:\t\t%d\n", divisorTable.high(note));
+    rowFrame::writeCount(note, 0);
     console::line();
     platform::sleepMs(sixtyFourthMs);
 }

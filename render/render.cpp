@@ -6,7 +6,6 @@
 
 #include "board/board_port.h"
 #include "board/divisor_table.h"
-#include "board/write_frame.h"
 #include "common/console.h"
 #include "platform/platform.h"
 #include "score/check.h"
@@ -29,8 +28,7 @@ std::string loadScore(const char* path, const Player& player) {
     std::fclose(file);
     parseScore();
     if (std::string problem = checkScore(score, player.rules); !problem.empty()) return problem;
-    score.bpm = readNumber(score.line(0));
-    sixtyFourthMs = sixtyFourthMsFor(score.bpm);
+    setTempo();
     return "";
 }
 
@@ -57,9 +55,7 @@ Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t samp
     }
     board::configure();
     if (vboard::counters().recording) {
-        for (int counter = 0; counter < 3; ++counter) {
-            writeRegister(runControlWords[counter], controlWordAddress);
-        }
+        startCounters();
         console::setStream(trace);
         player.playScore();
         console::setStream(nullptr);

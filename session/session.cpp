@@ -9,7 +9,6 @@
 
 #include "board/board_port.h"
 #include "board/divisor_table.h"
-#include "board/write_frame.h"
 #include "common/console.h"
 #include "platform/platform.h"
 #include "score/check.h"
@@ -203,10 +202,8 @@ int runSession(int argc, char** argv, const Player& player) {
         endRun();
         return 0;
     }
-    for (int counter = 0; counter < 3; ++counter) writeRegister(runControlWords[counter], controlWordAddress);
-
-    score.bpm = readNumber(score.line(0));
-    sixtyFourthMs = sixtyFourthMsFor(score.bpm);
+    startCounters();
+    setTempo();
 
     {
         console::Hold wholeLine;

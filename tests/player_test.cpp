@@ -69,8 +69,7 @@ class PlayerTest : public ::testing::Test {
         readScoreLines(f);
         std::fclose(f);
         parseScore();
-        score.bpm = readNumber(score.line(0));
-        sixtyFourthMs = sixtyFourthMsFor(score.bpm);
+        setTempo();
     }
 
     // Plays with the console captured; returns what was printed.
