@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "playback/run_state.h"
 #include "render/render.h"
-#include "score/score.h"
 
 namespace {
 
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     const pitchime::render::Outcome outcome =
         pitchime::render::renderToWav(player, args.out, args.rate, args.trace ? stdout : nullptr);
     if (!outcome.error.empty()) return failure(outcome.error);
-    const std::size_t rows = pitchime::score.rowCount();
+    const std::size_t rows = pitchime::run.score.rowCount();
     std::printf("Wrote %.1f s, %zu row%s to %s (%d Hz)\n",
                 static_cast<double>(outcome.samples) / outcome.sampleRate, rows, rows == 1 ? "" : "s",
                 args.out, static_cast<int>(outcome.sampleRate));

@@ -29,11 +29,11 @@ void openBoard(const std::string& tracePath) {
     vboard::Options options;
     options.tracePath = tracePath;
     vboard::reset(options);
-    boardPort = BoardPort{};
-    buildDivisorTable();
+    resetRunState();
+    buildDivisorTable(run.divisorTable);
     console::setStream(nullptr);
-    if (board::open() != 0) std::abort();
-    board::configure();
+    if (board::open(run.boardPort) != 0) std::abort();
+    board::configure(run.boardPort);
 }
 
 std::string scratchTrace() {
@@ -46,11 +46,12 @@ void registerWrite(benchmark::State& state, bool traced) {
     openBoard(trace);
     std::int32_t value = 0;
     for (auto _ : state) {
-        writeRegister(value, value & 3);
+        writeRegister(run.boardPort, value, value & 3);
         ++value;
     }
-    benchmark::DoNotOptimize(boardPort.deviceStatus);
-    if (vboard::counters().registerWrites != value) state.SkipWithError("the board decoded fewer writes");
+    benchmark::DoNotOptimize(run.boardPort.deviceStatus);
+    if (vboard::status().counts.registerWrites != value)
+        state.SkipWithError("the board decoded fewer writes");
     vboard::reset({});
     if (traced) std::filesystem::remove(trace);
 }
@@ -150,15 +151,15 @@ BENCHMARK(BM_RowOutput)->ArgName("null_file_pipe_tty")->DenseRange(0, 3);
 // writes and their trace on the console (to /dev/null), untraced board.
 void BM_ThreeVoiceRowWithoutWait(benchmark::State& state) {
     openBoard({});
-    score = Score{};
+    run.score = Score{};
     const std::string text = "120\n3\n60,64,67,4\n";
     std::FILE* f = std::tmpfile();
     std::fwrite(text.data(), 1, text.size(), f);
     std::rewind(f);
-    readScoreLines(f);
+    readScoreLines(f, run.score);
     std::fclose(f);
-    parseScore();
-    sixtyFourthMs = 0;
+    parseScore(run.score);
+    run.sixtyFourthMs = 0;
     Output out = openOutput(Sink::null);
     console::setStream(out.stream);
     for (auto _ : state) threeVoice::playScore();

@@ -1,75 +1,87 @@
 #include "board/board_port.h"
 
 #include <cinttypes>
-#include <mutex>
 
-#include "board/write_frame.h"
 #include "common/console.h"
 
 namespace pitchime {
 
-BoardPort boardPort;
-
 namespace {
-// Serialises the operations: the interrupt release rests and closes the
-// device from its own thread while the main thread may be inside writeFrame.
-std::mutex portLock;
 
-// The calls below run under portLock.
+// The calls below run under port.lock.
 
-void writeLocked(const std::uint8_t* bytes, std::uint32_t size) {
-    if (!boardPort.isOpen) {
-        boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
+void writeLocked(BoardPort& port, const std::uint8_t* bytes, std::uint32_t size) {
+    if (!port.isOpen) {
+        port.deviceStatus = d2xx::FT_INVALID_HANDLE;
         return;
     }
-    boardPort.deviceStatus =
-        FT_Write(boardPort.handle, const_cast<std::uint8_t*>(bytes), size, &boardPort.bytesWritten);
+    // The status is kept but not acted on: a board that stops taking writes
+    // (unplugged mid-tune) leaves the run to go on to its end, printing every
+    // row and the tempo report, and closing as usual.
+    port.deviceStatus = FT_Write(port.handle, const_cast<std::uint8_t*>(bytes), size, &port.bytesWritten);
 }
 
-std::uint32_t closeLocked() {
+std::uint32_t closeLocked(BoardPort& port) {
     // Closed for good, also when the device was never open: an interrupt
     // release before the open keeps the main thread from opening it after.
-    const bool wasOpen = boardPort.isOpen;
-    boardPort.released = true;
-    boardPort.isOpen = false;
-    if (!wasOpen) return boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
-    return boardPort.deviceStatus = FT_Close(boardPort.handle);
+    const bool wasOpen = port.isOpen;
+    port.released = true;
+    port.isOpen = false;
+    if (!wasOpen) return port.deviceStatus = d2xx::FT_INVALID_HANDLE;
+    return port.deviceStatus = FT_Close(port.handle);
 }
 }  // namespace
 
 namespace board {
 
-std::uint32_t open() {
+void resetPort(BoardPort& port) {
+    std::lock_guard guard(port.lock);
+    port.handle = nullptr;
+    port.deviceStatus = 0;
+    port.bytesWritten = 0;
+    port.deviceCount = 0;
+    port.details = DeviceDetails{};
+    port.isOpen = false;
+    port.released = false;
+    port.frame = {};
+}
+
+std::uint32_t open(BoardPort& port) {
     {
-        std::lock_guard guard(portLock);
-        if (boardPort.released) return boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
+        std::lock_guard guard(port.lock);
+        if (port.released) return port.deviceStatus = d2xx::FT_INVALID_HANDLE;
     }
     // Opening can take long; it runs outside the lock so that a release
     // meanwhile does not wait for it: it finds no open device and closes none.
     FT_HANDLE handle = nullptr;
     const std::uint32_t status = FT_Open(0, &handle);
-    std::lock_guard guard(portLock);
-    if (boardPort.released) {
-        // Released while opening: nobody would ever close this device.
+    std::lock_guard guard(port.lock);
+    if (port.released) {
+        // Released while opening: nobody would ever close this device. Its
+        // status is of no use: the run is ending and reports the release's.
         if (status == d2xx::FT_OK) FT_Close(handle);
-        return boardPort.deviceStatus = d2xx::FT_INVALID_HANDLE;
+        return port.deviceStatus = d2xx::FT_INVALID_HANDLE;
     }
-    boardPort.handle = handle;
-    boardPort.isOpen = status == d2xx::FT_OK;
-    return boardPort.deviceStatus = status;
+    port.handle = handle;
+    port.isOpen = status == d2xx::FT_OK;
+    return port.deviceStatus = status;
 }
 
-void configure() {
+void configure(BoardPort& port) {
+    // The statuses of the four calls below are not looked at: the programs
+    // report what they were given (a failed call leaves the zeros and empty
+    // texts it started with) and go on, as a board that is open takes its
+    // writes whatever these answered; nothing is left open or half-done.
     {
-        std::lock_guard guard(portLock);
-        if (!boardPort.released) FT_CreateDeviceInfoList(&boardPort.deviceCount);
+        std::lock_guard guard(port.lock);
+        if (!port.released) FT_CreateDeviceInfoList(&port.deviceCount);
     }
-    console::lineUnsigned("Number of devices is ", boardPort.deviceCount);
+    console::lineUnsigned("Number of devices is ", port.deviceCount);
 
-    DeviceDetails& d = boardPort.details;
+    DeviceDetails& d = port.details;
     {
-        std::lock_guard guard(portLock);
-        if (!boardPort.released)
+        std::lock_guard guard(port.lock);
+        if (!port.released)
             FT_GetDeviceInfoDetail(0, &d.Flags, &d.Type, &d.ID, &d.LocId, d.serialNumber, d.Description,
                                    &d.ftHandle);
     }
@@ -85,50 +97,50 @@ void configure() {
     console::format("\tftHandle\t=0x%" PRIxPTR "\n\n", reinterpret_cast<std::uintptr_t>(d.ftHandle));
 
     {
-        std::lock_guard guard(portLock);
-        if (boardPort.isOpen) FT_SetBaudRate(boardPort.handle, baudRate);
+        std::lock_guard guard(port.lock);
+        if (port.isOpen) FT_SetBaudRate(port.handle, baudRate);
     }
     console::format("BaudRate:\t%d\n", static_cast<int>(baudRate));
     {
-        std::lock_guard guard(portLock);
-        if (boardPort.isOpen) FT_SetBitMode(boardPort.handle, directionMask, bitBangMode);
+        std::lock_guard guard(port.lock);
+        if (port.isOpen) FT_SetBitMode(port.handle, directionMask, bitBangMode);
     }
     console::format("DIRECTION:\t0x%x\n", static_cast<unsigned>(directionMask));
     console::format("MODE:\t\t0x%x\n\n", static_cast<unsigned>(bitBangMode));
     console::format("%s is READY.\n\n", d.Description);
-    writeIdle();
+    writeIdle(port);
 }
 
-void writeFrame() {
-    std::lock_guard guard(portLock);
-    writeLocked(pitchime::writeFrame.data(), writeFrameSize);
+void sendFrame(BoardPort& port) {
+    std::lock_guard guard(port.lock);
+    writeLocked(port, port.frame.data(), writeFrameSize);
 }
 
-void writeIdle() {
-    std::lock_guard guard(portLock);
-    writeLocked(idlePattern.data(), idlePattern.size());
+void writeIdle(BoardPort& port) {
+    std::lock_guard guard(port.lock);
+    writeLocked(port, idlePattern.data(), idlePattern.size());
 }
 
-std::uint32_t close() {
-    std::lock_guard guard(portLock);
-    return closeLocked();
+std::uint32_t close(BoardPort& port) {
+    std::lock_guard guard(port.lock);
+    return closeLocked(port);
 }
 
-std::uint32_t restAndClose() {
-    std::lock_guard guard(portLock);
-    writeLocked(idlePattern.data(), idlePattern.size());
-    return closeLocked();
+std::uint32_t restAndClose(BoardPort& port) {
+    std::lock_guard guard(port.lock);
+    writeLocked(port, idlePattern.data(), idlePattern.size());
+    return closeLocked(port);
 }
 
 }  // namespace board
 
-void writeRegister(std::int32_t value, int address) {
-    encodeWriteFrame(value, address);
-    board::writeFrame();
+void writeRegister(BoardPort& port, std::int32_t value, int address) {
+    encodeWriteFrame(port.frame, value, address);
+    board::sendFrame(port);
 }
 
-void startCounters() {
-    for (const std::int32_t word : runControlWords) writeRegister(word, controlWordAddress);
+void startCounters(BoardPort& port) {
+    for (const std::int32_t word : runControlWords) writeRegister(port, word, controlWordAddress);
 }
 
 }  // namespace pitchime

@@ -2,8 +2,6 @@
 
 namespace pitchime {
 
-DivisorTable divisorTable;
-
 namespace {
 // Notes 60 to 71, equal-tempered with A = 440 Hz.
 constexpr std::array<double, 12> baseOctaveHz{261.625565, 277.182631, 293.664768, 311.126984,
@@ -11,8 +9,7 @@ constexpr std::array<double, 12> baseOctaveHz{261.625565, 277.182631, 293.664768
                                               415.304698, 440.0,      466.163762, 493.883301};
 }  // namespace
 
-void buildDivisorTable() {
-    DivisorTable& t = divisorTable;
+void buildDivisorTable(DivisorTable& t) {
     t.noteHz[0] = 0.0;
     for (int i = 0; i < 12; ++i) t.noteHz[60 + i] = baseOctaveHz[i];
     // Halving and doubling are exact in binary floating point.

@@ -21,8 +21,7 @@ struct DivisorTable {
     std::uint8_t high(int note) const { return bytes[2 * note + 1]; }
 };
 
-extern DivisorTable divisorTable;
-
-void buildDivisorTable();
+// Fills `table`.
+void buildDivisorTable(DivisorTable& table);
 
 }  // namespace pitchime

@@ -23,8 +23,8 @@ inline constexpr std::uint8_t enable = 0x20;
 inline constexpr int writeFrameSize = 21;
 inline constexpr int controlWordAddress = 3;
 
+// The bytes of one register write, sent in one device write.
 using WriteFrame = std::array<std::uint8_t, writeFrameSize>;
-extern WriteFrame writeFrame;
 
 inline constexpr std::array<std::uint8_t, 3> idlePattern{0xFF, 0x24, 0x04};
 
@@ -33,7 +33,7 @@ inline constexpr std::array<std::uint8_t, 3> idlePattern{0xFF, 0x24, 0x04};
 inline constexpr std::array<std::int32_t, 3> runControlWords{0x36, 0x76, 0xB6};
 inline constexpr std::array<std::int32_t, 3> stopControlWords{0x32, 0x72, 0xB2};
 
-// Fills writeFrame for the low 8 bits of `value` to 8254 `address` (0-3).
-void encodeWriteFrame(std::int32_t value, int address);
+// Fills `frame` for the low 8 bits of `value` to 8254 `address` (0-3).
+void encodeWriteFrame(WriteFrame& frame, std::int32_t value, int address);
 
 }  // namespace pitchime

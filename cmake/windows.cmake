@@ -1,7 +1,8 @@
 # What a Windows build adds: a C and C++ runtime linked into every program
 # (so that the .exe files run on a bare Windows), the import library of the
-# driver's FTD2XX.dll generated from d2xx/ftd2xx.def, the virtual tone board
-# built as a stand-in FTD2XX.dll, and the release zip.
+# driver's FTD2XX.dll generated from d2xx/ftd2xx.def, the programs placed
+# beside the virtual tone board's stand-in FTD2XX.dll (vboard/CMakeLists.txt),
+# and the release zip.
 
 # Link the runtimes statically: MinGW's libgcc, libstdc++ and winpthread,
 # MSVC's static CRT. Only system DLLs and FTD2XX.dll are then imported.
@@ -52,25 +53,12 @@ else()
 endif()
 add_custom_target(pitchime_ftd2xx_implib DEPENDS ${pitchime_ftd2xx_implib})
 
-add_library(pitchime_d2xx INTERFACE)
-target_link_libraries(pitchime_d2xx INTERFACE ${pitchime_ftd2xx_implib})
-add_dependencies(pitchime_d2xx pitchime_ftd2xx_implib)
+add_library(pitchime_d2xx_dll INTERFACE)
+target_link_libraries(pitchime_d2xx_dll INTERFACE ${pitchime_ftd2xx_implib})
+add_dependencies(pitchime_d2xx_dll pitchime_ftd2xx_implib)
 
-# The virtual tone board as a stand-in FTD2XX.dll, exporting the seven calls
-# under the names of d2xx/ftd2xx.def. It goes into a directory of its own,
-# standin/, together with copies of the two programs: a program run from
-# there talks to the virtual board, one run from the build directory (or
-# from the release zip) to the driver's FTD2XX.dll.
-add_library(pitchime_vboard_dll SHARED vboard/vboard.cpp ${pitchime_ftd2xx_def})
-target_include_directories(pitchime_vboard_dll PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(pitchime_vboard_dll PRIVATE pitchime_audio pitchime_platform_native)
-set_target_properties(pitchime_vboard_dll PROPERTIES
-  OUTPUT_NAME FTD2XX
-  PREFIX ""
-  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/standin
-  # Nothing links against the stand-in; keep its import library apart.
-  ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/standin/lib)
-
+# A program run from standin/ talks to the virtual board, one run from the
+# build directory (or from the release zip) to the driver's FTD2XX.dll.
 if(PITCHIME_BOARD STREQUAL "d2xx")
   add_custom_target(pitchime_standin ALL
     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:pitchime> $<TARGET_FILE:pitchime-trill>

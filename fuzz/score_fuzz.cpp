@@ -38,6 +38,7 @@
 #include "common/console.h"
 #include "platform/virtual_time.h"
 #include "playback/player.h"
+#include "playback/run_state.h"
 #include "score/check.h"
 #include "score/score.h"
 #include "session/session.h"
@@ -135,8 +136,7 @@ std::size_t firstBadLine(const Expected& e, const PlayRules& rules) {
     if (e.lines.size() < 2 || e.part < 0 || e.part > rules.maxPart) return 2;
     if (e.rows.empty()) return 3;
     const std::size_t lengthColumn = static_cast<std::size_t>(e.part);
-    const std::size_t notes =
-        rules.noteColumns < 0 ? lengthColumn : static_cast<std::size_t>(rules.noteColumns);
+    const std::size_t notes = rules.noteColumns == NoteColumns::voiceColumns ? lengthColumn : 2;
     for (std::size_t r = 0; r < e.rows.size(); ++r) {
         const auto& row = e.rows[r];
         bool bad = row.size() <= lengthColumn || row.size() < static_cast<std::size_t>(rules.minRowValues);
@@ -272,7 +272,7 @@ bool endsWith(const std::string& text, const std::string& tail) {
 
 // One whole session of `player` on the score file: what it printed.
 std::string runProgram(const Player& player, std::size_t expectedWrites, std::int64_t failAfter = -1) {
-    resetSession();
+    resetRunState();
     // Room for more writes than expected, so that an extra one is seen.
     vboard::Options options;
     options.recordCapacity = expectedWrites + 4;
@@ -302,10 +302,10 @@ std::string runProgram(const Player& player, std::size_t expectedWrites, std::in
 // session's run control words and the player's writes. With `failAfter`
 // 0 or more, only that many FT_Write calls succeed.
 void checkBoard(bool accepted, const std::vector<Write>& played, std::int64_t failAfter = -1) {
-    const vboard::Counters c = vboard::counters();
-    FUZZ_CHECK(c.violations == 0, "board violation: %s", vboard::lastViolation().c_str());
+    const vboard::Status c = vboard::status();
+    FUZZ_CHECK(c.counts.violations == 0, "board violation: %s", vboard::lastViolation().c_str());
     FUZZ_CHECK(!c.open, "board left open");
-    FUZZ_CHECK(c.unrecorded == 0 && c.unrecordedWriteCalls == 0, "more writes than expected");
+    FUZZ_CHECK(c.counts.unrecorded == 0 && c.counts.unrecordedWriteCalls == 0, "more writes than expected");
 
     std::vector<Write> want;
     if (accepted) {

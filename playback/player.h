@@ -1,22 +1,14 @@
-// The real-time players and what they share: TempoStats, sixtyFourthMs and
-// the description of a player the session driver runs.
+// The real-time players, what describes a player to the run sequence, and
+// the parts of a row both players share. The players work on the run state
+// (run_state.h).
 #pragma once
 
-#include <array>
 #include <cstdint>
 
+#include "playback/run_state.h"
 #include "score/check.h"
 
 namespace pitchime {
-
-struct TempoStats {
-    std::int32_t rowStart = 0;
-    std::int32_t rowEnd = 0;
-    std::int32_t quarterSum = 0;
-};
-
-extern TempoStats tempoStats;
-extern std::int32_t sixtyFourthMs;
 
 struct Player {
     void (*playScore)();
@@ -24,33 +16,33 @@ struct Player {
 };
 
 namespace threeVoice {
-// 1 while counter v is stopped by its stop control word for a rest.
-extern std::array<int, 3> voiceSilenced;
 void playScore();
-inline constexpr PlayRules rules{3, 0, -1};
+inline constexpr PlayRules rules{.maxPart = 3, .minRowValues = 0, .noteColumns = NoteColumns::voiceColumns};
 }  // namespace threeVoice
 
 namespace trill {
 void playScore();
-inline constexpr PlayRules rules{INT32_MAX, 3, 2};
+inline constexpr PlayRules rules{
+    .maxPart = INT32_MAX, .minRowValues = 3, .noteColumns = NoteColumns::firstTwo};
 }  // namespace trill
 
 inline constexpr Player threeVoicePlayer{threeVoice::playScore, threeVoice::rules};
 inline constexpr Player trillPlayer{trill::playScore, trill::rules};
 
-// Sets the score's BPM from its first line and sixtyFourthMs from that.
+// Sets run.sixtyFourthMs from the loaded score's BPM.
 void setTempo();
 
-// The parts of a row both players share.
-namespace rowFrame {
+// Loads note's count into counter `address`, low byte then high byte, each
+// register write followed by its trace line.
+void writeNoteCount(std::int32_t note, int address);
+
+// The time of a row, and the tempo figures kept of it.
+namespace rowTiming {
 // 64 / L sixty-fourth notes, as printed and (in the three-voice player) waited.
 std::int32_t durationMs(std::int32_t lengthValue);
 // Stamps the end, prints "REAL:\t" and the elapsed ticks with two line ends,
 // adds the row's quarter-note time to quarterSum.
 void finish(std::int32_t lengthValue);
-// Loads note's count into counter `address`, low byte then high byte, each
-// register write followed by its trace line.
-void writeCount(std::int32_t note, int address);
-}  // namespace rowFrame
+}  // namespace rowTiming
 
 }  // namespace pitchime

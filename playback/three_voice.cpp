@@ -2,16 +2,11 @@
 // the counter, a note after a rest starts it again.
 #include <array>
 
-#include "board/board_port.h"
-#include "board/write_frame.h"
 #include "common/console.h"
 #include "platform/platform.h"
 #include "playback/player.h"
-#include "score/score.h"
 
 namespace pitchime::threeVoice {
-
-std::array<int, 3> voiceSilenced{};
 
 namespace {
 void printTrace(ScoreRow row, std::int32_t part) {
@@ -22,37 +17,39 @@ void printTrace(ScoreRow row, std::int32_t part) {
 }  // namespace
 
 void playScore() {
+    const Score& score = run.score;
+    std::array<bool, 3>& stopped = run.counterStopped;
     const std::int32_t part = score.part;
     for (std::size_t r = 0; r < score.rowCount(); ++r) {
         ScoreRow row = score.row(r);
         const std::int32_t length = row[part];
-        tempoStats.rowStart = platform::clockMs();
+        run.tempoStats.rowStart = platform::clockMs();
         printTrace(row, part);
-        const std::int32_t wait = rowFrame::durationMs(length);
+        const std::int32_t wait = rowTiming::durationMs(length);
         console::lineInt("", wait);
 
         // Every counter that comes back from a rest gets its run control
         // word before any count of the row goes out.
         for (std::int32_t v = 0; v < part; ++v) {
-            if (voiceSilenced[v] == 1 && row[v] != 0) {
-                writeRegister(runControlWords[v], controlWordAddress);
-                voiceSilenced[v] = 0;
+            if (stopped[v] && row[v] != 0) {
+                writeRegister(run.boardPort, runControlWords[v], controlWordAddress);
+                stopped[v] = false;
             }
         }
         for (std::int32_t v = 0; v < part; ++v) {
             const std::int32_t note = row[v];
             if (note != 0) {
-                rowFrame::writeCount(note, v);
+                writeNoteCount(note, v);
             } else {
-                writeRegister(stopControlWords[v], controlWordAddress);
-                voiceSilenced[v] = 1;
+                writeRegister(run.boardPort, stopControlWords[v], controlWordAddress);
+                stopped[v] = true;
             }
             console::line();
         }
         console::line();
 
         platform::sleepMs(wait);
-        rowFrame::finish(length);
+        rowTiming::finish(length);
     }
 }
 

@@ -3,37 +3,37 @@
 #include "common/console.h"
 #include "platform/platform.h"
 #include "playback/player.h"
-#include "score/score.h"
 
 namespace pitchime::trill {
 
 namespace {
 void sound(std::int32_t note) {
-    rowFrame::writeCount(note, 0);
+    writeNoteCount(note, 0);
     console::line();
-    platform::sleepMs(sixtyFourthMs);
+    platform::sleepMs(run.sixtyFourthMs);
 }
 }  // namespace
 
 void playScore() {
+    const Score& score = run.score;
     for (std::size_t r = 0; r < score.rowCount(); ++r) {
         ScoreRow row = score.row(r);
         const std::int32_t length = row[score.part];
-        tempoStats.rowStart = platform::clockMs();
+        run.tempoStats.rowStart = platform::clockMs();
         {
             console::Hold wholeLine;
             console::format("%d,%d,%d", static_cast<int>(row[0]), static_cast<int>(row[1]),
                             static_cast<int>(row[2]));
             console::line();
         }
-        console::lineInt("", rowFrame::durationMs(length));
+        console::lineInt("", rowTiming::durationMs(length));
 
         // Cycles of two sixty-fourth notes; 32 / L of them.
         for (std::int32_t cycle = 32 / length; cycle > 0; --cycle) {
             sound(row[0]);
             sound(row[1]);
         }
-        rowFrame::finish(length);
+        rowTiming::finish(length);
     }
 }
 

@@ -1,73 +1,57 @@
 #include "render/render.h"
 
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
+#include <utility>
 
-#include "board/board_port.h"
-#include "board/divisor_table.h"
 #include "common/console.h"
-#include "platform/platform.h"
-#include "score/check.h"
-#include "score/score.h"
+#include "session/run_sequence.h"
 #include "vboard/vboard.h"
 
 namespace pitchime::render {
 
 std::string loadScore(const char* path, const Player& player) {
-    score = Score{};
-    // As in the programs: a directory is a file that cannot be opened, and
-    // the loader applies the text rules itself to the file's bytes.
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) {
-        return std::string("cannot open score ") + path + ": " + std::strerror(EISDIR);
+    resetRunState();
+    int error = 0;
+    if (!openScoreFile(run.scoreFile, path, error)) {
+        return std::string("cannot open score ") + path + ": " + std::strerror(error);
     }
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return std::string("cannot open score ") + path + ": " + std::strerror(errno);
-    readScoreLines(file);
-    std::fclose(file);
-    parseScore();
-    if (std::string problem = checkScore(score, player.rules); !problem.empty()) return problem;
-    setTempo();
-    return "";
+    pitchime::loadScore(run.scoreFile, run.score);
+    closeScoreFile(run.scoreFile);
+    return checkScore(run.score, player.rules);
 }
 
 Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t sampleRate, std::FILE* trace) {
-    // A fresh run: the board at power-up, the session and the players' state
-    // as at program start.
+    // A fresh run of the loaded score: the board at power-up, everything
+    // else as at program start.
     vboard::Options options = vboard::optionsFromEnvironment();
     options.wavPath = wavPath;
     options.wavRate = sampleRate;
     vboard::reset(options);
-    boardPort = BoardPort{};
-    threeVoice::voiceSilenced = {};
-    tempoStats = TempoStats{};
-    buildDivisorTable();
+    Score loaded = std::move(run.score);
+    resetRunState();
+    run.score = std::move(loaded);
+    buildDivisorTable(run.divisorTable);
 
     Outcome outcome;
     outcome.sampleRate = sampleRate;
     std::FILE* const console = console::stream();
     console::setStream(nullptr);
-    if (const std::uint32_t status = board::open(); status != 0) {
+    const RunPlan plan{.player = &player, .interactive = false, .playTrace = trace, .tailMs = tailMs};
+    if (const std::uint32_t status = openRun(plan); status != 0) {
         console::setStream(console);
         outcome.error = "the virtual tone board did not open (status " + std::to_string(status) + ")";
         return outcome;
     }
-    board::configure();
-    if (vboard::counters().recording) {
-        startCounters();
-        console::setStream(trace);
-        player.playScore();
-        console::setStream(nullptr);
-        platform::sleepMs(tailMs);
+    if (vboard::status().recording) {
+        playRun(plan);
+    } else {
+        endRun();
     }
-    board::writeIdle();
-    board::close();
     console::setStream(console);
 
-    const vboard::Counters c = vboard::counters();
-    outcome.samples = c.recordedSamples;
-    if (c.recordingFailed) outcome.error = std::string("writing ") + wavPath + " failed";
+    const vboard::Status status = vboard::status();
+    outcome.samples = status.counts.recordedSamples;
+    if (status.recordingFailed) outcome.error = std::string("writing ") + wavPath + " failed";
     return outcome;
 }
 

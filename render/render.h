@@ -17,8 +17,8 @@ namespace pitchime::render {
 // stopping dead at the end of the last row.
 inline constexpr std::int32_t tailMs = 250;
 
-// Loads the score at `path` into `score` as the programs do and checks it
-// for `player`; sets bpm and sixtyFourthMs. Returns "" or one line saying
+// Starts a fresh run state, loads the score at `path` into it as the
+// programs do and checks it for `player`. Returns "" or one line saying
 // what is wrong: why the file cannot be opened, or the checker's
 // "Score error: ..." line.
 std::string loadScore(const char* path, const Player& player);

@@ -44,7 +44,7 @@ std::int32_t sixtyFourthMsFor(std::int32_t bpm) {
 
 std::string checkScore(const Score& s, const PlayRules& rules) {
     if (s.lineCount() < 1) return problem(1, "the file is empty; the first line must give the BPM");
-    std::int32_t bpm = readNumber(s.line(0));
+    const std::int32_t bpm = s.bpm;
     if (bpm < 1)
         return problem(1, "BPM is %" PRId32 ", it must be 1 or more%s", bpm, encodingHint(s.line(0)));
     if (s.lineCount() < 2) {
@@ -62,7 +62,8 @@ std::string checkScore(const Score& s, const PlayRules& rules) {
     // Rows need the length column PART and, for the trill player, three values.
     std::size_t needed = static_cast<std::size_t>(s.part) + 1;
     if (needed < static_cast<std::size_t>(rules.minRowValues)) needed = rules.minRowValues;
-    std::size_t noteColumns = rules.noteColumns < 0 ? static_cast<std::size_t>(s.part) : rules.noteColumns;
+    const std::size_t noteColumns =
+        rules.noteColumns == NoteColumns::voiceColumns ? static_cast<std::size_t>(s.part) : 2;
 
     for (std::size_t r = 0; r < s.rowCount(); ++r) {
         ScoreRow row = s.row(r);

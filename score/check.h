@@ -9,11 +9,18 @@
 
 namespace pitchime {
 
+// Which columns of a row a player sounds as notes, so that they must hold
+// note numbers 0 to 127.
+enum class NoteColumns {
+    voiceColumns,  // the PART voice columns
+    firstTwo,      // columns 1 and 2, whatever PART is
+};
+
 // What a player needs of a score.
 struct PlayRules {
-    std::int32_t maxPart;       // voice columns the player can sound
-    std::int32_t minRowValues;  // values every row needs besides PART + 1
-    std::int32_t noteColumns;   // -1: the PART voice columns; else this many
+    std::int32_t maxPart = 0;       // voice columns the player can sound
+    std::int32_t minRowValues = 0;  // values every row needs, besides the PART + 1 it always needs
+    NoteColumns noteColumns = NoteColumns::voiceColumns;
 };
 
 // Returns "" for a playable score, else one line starting "Score error:"

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 namespace pitchime {
-
-Score score;
 
 std::string_view Score::line(std::size_t i) const {
     std::size_t begin = i == 0 ? 0 : lineEnds[i - 1];
@@ -81,18 +81,8 @@ void finishScoreLines(LineReader& reader, Score& into) {
     reader.lineOpen = false;
 }
 
-void readScoreLines(std::FILE* file, Score& into) {
-    std::array<char, scoreBlockSize> block;
-    LineReader reader;
-    while (!reader.ended) {
-        const std::size_t got = std::fread(block.data(), 1, block.size(), file);
-        if (got == 0) break;
-        readScoreBlock(reader, {block.data(), got}, into);
-    }
-    finishScoreLines(reader, into);
-}
-
 void parseScore(Score& into) {
+    into.bpm = into.lineCount() >= 1 ? readNumber(into.line(0)) : 0;
     into.part = into.lineCount() >= 2 ? readNumber(into.line(1)) : 0;
     if (into.lineCount() <= 2) return;
     // Every row has one value more than its line has commas: reserving
@@ -112,6 +102,68 @@ void parseScore(Score& into) {
         }
         into.rowEnds.push_back(into.values.size());
     }
+}
+
+namespace {
+// Reads blocks while the file is open, each under the lock.
+void readBlocks(ScoreFile& f, Score& into) {
+    std::array<char, scoreBlockSize> block;
+    LineReader reader;
+    while (!reader.ended) {
+        std::size_t got = 0;
+        {
+            std::lock_guard guard(f.lock);
+            if (f.file) got = std::fread(block.data(), 1, block.size(), f.file);
+        }
+        if (got == 0) break;
+        readScoreBlock(reader, {block.data(), got}, into);
+    }
+    finishScoreLines(reader, into);
+}
+}  // namespace
+
+bool openScoreFile(ScoreFile& f, const char* path, int& error) {
+    std::error_code ignored;
+    std::FILE* file = nullptr;
+    if (std::filesystem::is_directory(path, ignored)) {
+        error = EISDIR;
+    } else {
+        file = std::fopen(path, "rb");
+        error = errno;
+    }
+    std::lock_guard guard(f.lock);
+    if (f.closed && file) {
+        std::fclose(file);
+        file = nullptr;
+        error = ECANCELED;
+    }
+    f.file = file;
+    return file != nullptr;
+}
+
+void closeScoreFile(ScoreFile& f) {
+    std::lock_guard guard(f.lock);
+    if (f.file) std::fclose(f.file);
+    f.file = nullptr;
+    f.closed = true;
+}
+
+void resetScoreFile(ScoreFile& f) {
+    std::lock_guard guard(f.lock);
+    if (f.file) std::fclose(f.file);
+    f.file = nullptr;
+    f.closed = false;
+}
+
+void loadScore(ScoreFile& f, Score& into) {
+    readBlocks(f, into);
+    parseScore(into);
+}
+
+void readScoreLines(std::FILE* file, Score& into) {
+    ScoreFile whole;
+    whole.file = file;
+    readBlocks(whole, into);
 }
 
 }  // namespace pitchime

@@ -1,139 +1,24 @@
 #include "session/session.h"
 
-#include <array>
-#include <atomic>
 #include <cstdio>
-#include <filesystem>
-#include <mutex>
 #include <string>
 
-#include "board/board_port.h"
-#include "board/divisor_table.h"
 #include "common/console.h"
 #include "platform/platform.h"
 #include "score/check.h"
-#include "score/score.h"
+#include "session/run_sequence.h"
 
 namespace pitchime {
 
-std::string typedFileName;
-
 namespace {
-
-// The score file, shared with the interrupt release. It is used only under
-// the lock, and whoever closes it closes it for good: the other side then
-// finds no file, and a file opened after that is not kept.
-std::FILE* scoreFile = nullptr;
-bool scoreFileClosed = false;
-std::mutex scoreFileLock;
-
-// The run ends once, by one of two owners: the main thread from its closing
-// step on, or the interrupt release. The owner rests and closes the board
-// and the file and ends the process; the other stops where it is.
-std::atomic<bool> ending{false};
-bool mainThreadEnds = false;  // the main thread owns the end; main thread only
-
-bool claimEnd() {
-    bool expected = false;
-    return ending.compare_exchange_strong(expected, true);
-}
-
-// The main thread's claim: if the release has the end, the main thread
-// waits here for the release to end the process.
-void endOnMainThread() {
-    if (mainThreadEnds) return;
-    if (!claimEnd()) platform::waitForExit();
-    mainThreadEnds = true;
-}
-
-void closeScoreFile() {
-    std::lock_guard guard(scoreFileLock);
-    if (scoreFile) std::fclose(scoreFile);
-    scoreFile = nullptr;
-    scoreFileClosed = true;
-}
-
-bool openScoreFile(const char* path) {
-    // A directory opens for reading on some systems but holds no lines:
-    // it counts as a file that cannot be opened.
-    std::error_code ignored;
-    std::FILE* f = std::filesystem::is_directory(path, ignored) ? nullptr : std::fopen(path, "rb");
-    std::lock_guard guard(scoreFileLock);
-    if (scoreFileClosed && f) {
-        std::fclose(f);
-        f = nullptr;
-    }
-    scoreFile = f;
-    return f != nullptr;
-}
-
-void loadScore() {
-    // One block at a time under the lock, so that a release closing the
-    // file waits for one block at most, never for a whole large file.
-    static std::array<char, scoreBlockSize> block;
-    LineReader reader;
-    while (!reader.ended) {
-        std::size_t got = 0;
-        {
-            std::lock_guard guard(scoreFileLock);
-            if (scoreFile) got = std::fread(block.data(), 1, block.size(), scoreFile);
-        }
-        if (got == 0) break;
-        readScoreBlock(reader, {block.data(), got});
-    }
-    finishScoreLines(reader);
-    parseScore();
-}
 
 // Reads one line of standard input without its newline; blanks stay.
 void readTypedFileName() {
-    for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) typedFileName.push_back(static_cast<char>(c));
-}
-
-void printTempoReport() {
-    console::line();
-    console::lineInt("Set BPM\t\t\t:\t", score.bpm);
-    // Taken as unsigned, as a measured length can never be negative.
-    const auto quarter = static_cast<std::uint32_t>(
-        static_cast<std::uint64_t>(static_cast<std::uint32_t>(tempoStats.quarterSum)) / score.rowCount());
-    {
-        console::Hold wholeLine;
-        console::format("Quarter Note length\t:\t%lums", static_cast<unsigned long>(quarter));
-        console::line();
-    }
-    {
-        console::Hold wholeLine;
-        // A quarter shorter than 1 ms gives 60000 / 0: printed as inf.
-        console::format("Measurement BPM\t\t:\t%g", 60000.0 / static_cast<double>(quarter));
-        console::line();
-    }
-}
-
-// The closing step: from here on the main thread owns the end of the run.
-void endRun() {
-    endOnMainThread();
-    board::restAndClose();
-    closeScoreFile();
+    for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';)
+        run.typedFileName.push_back(static_cast<char>(c));
 }
 
 }  // namespace
-
-void resetSession() {
-    {
-        std::lock_guard guard(scoreFileLock);
-        if (scoreFile) std::fclose(scoreFile);
-        scoreFile = nullptr;
-        scoreFileClosed = false;
-    }
-    ending = false;
-    mainThreadEnds = false;
-    typedFileName.clear();
-    score = Score{};
-    sixtyFourthMs = 0;
-    tempoStats = TempoStats{};
-    threeVoice::voiceSilenced = {};
-    boardPort = BoardPort{};
-}
 
 void onInterrupt() {
     // Second comers wait for the end: the main thread has begun its own
@@ -149,9 +34,9 @@ void onInterrupt() {
     console::line("Ctrl + C Interreput Catched");
     console::line("Releasing Handles...");
     // One step, so that no frame of the player comes between the two.
-    const std::uint32_t status = board::restAndClose();
+    const std::uint32_t status = board::restAndClose(run.boardPort);
     console::lineUnsigned("FT_Close Result:\t", status);
-    closeScoreFile();
+    closeScoreFile(run.scoreFile);
     console::line("Released");
     platform::exitNow(0);
 }
@@ -165,66 +50,43 @@ int runSession(int argc, char** argv, const Player& player) {
         return 1;
     }
     console::text("Initializing...");
-    buildDivisorTable();
+    buildDivisorTable(run.divisorTable);
     console::clear();
     console::line("TRAVO for 8254Board by FT245R");
     console::line("Yarrow_Lune");
     console::line("Feb 2016");
     console::line();
 
+    RunPlan plan{.player = &player};
     console::line("Opening FT245R...");
-    const std::uint32_t openStatus = board::open();
-    if (openStatus != 0) {
+    if (const std::uint32_t openStatus = openRun(plan); openStatus != 0) {
         console::lineUnsigned("Failed... Code: ", openStatus);
         return 0;
     }
-    console::text("Successed!\n");
-    board::configure();
 
     const bool hasArgument = argc > 1;
     if (!hasArgument) {
         console::text("Open File:");
         readTypedFileName();
     }
-    const char* fileName = hasArgument ? argv[1] : typedFileName.c_str();
-    const bool opened = openScoreFile(fileName);
+    plan.scoreName = hasArgument ? argv[1] : run.typedFileName.c_str();
+    int openError = 0;
+    const bool opened = openScoreFile(run.scoreFile, plan.scoreName, openError);
     console::line();
     if (!opened) {
-        if (hasArgument || !typedFileName.empty()) console::line("Error!");
+        if (hasArgument || !run.typedFileName.empty()) console::line("Error!");
         return 0;
     }
     console::line("Opened!");
     console::line();
 
-    loadScore();
-    if (std::string problem = checkScore(score, player.rules); !problem.empty()) {
+    loadScore(run.scoreFile, run.score);
+    if (std::string problem = checkScore(run.score, player.rules); !problem.empty()) {
         console::line(problem);
         endRun();
         return 0;
     }
-    startCounters();
-    setTempo();
-
-    {
-        console::Hold wholeLine;
-        console::text("Load File:\t");
-        console::line(fileName);
-    }
-    console::lineInt("BPM:\t", score.bpm);
-    console::lineInt("64th note time:\t", sixtyFourthMs);
-    console::lineInt("PART:\t", score.part);
-    console::line();
-    console::line("READY?");
-    platform::waitKey();
-
-    platform::beginTimerResolution();
-    player.playScore();
-    platform::endTimerResolution();
-
-    printTempoReport();
-    endRun();
-    console::line();
-    console::line("Closed");
+    playRun(plan);
     return 0;
 }
 

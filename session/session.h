@@ -2,18 +2,9 @@
 // "Closed", and the interrupt release.
 #pragma once
 
-#include <string>
-
 #include "playback/player.h"
 
 namespace pitchime {
-
-// The file name typed at the prompt.
-extern std::string typedFileName;
-
-// Puts the run's process-wide state back to how a process starts, so that
-// several sessions can run in one process (tests, the fuzzer).
-void resetSession();
 
 // Runs the whole session with `player`; returns the exit status.
 int runSession(int argc, char** argv, const Player& player);

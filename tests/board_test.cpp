@@ -10,6 +10,7 @@
 #include "board/divisor_table.h"
 #include "board/write_frame.h"
 #include "common/console.h"
+#include "playback/run_state.h"
 #include "support/trace.h"
 #include "vboard/vboard.h"
 
@@ -27,12 +28,14 @@ std::string hex(const std::uint8_t* bytes, std::size_t size) {
 }
 
 std::string frame(std::int32_t value, int address) {
-    encodeWriteFrame(value, address);
+    WriteFrame writeFrame;
+    encodeWriteFrame(writeFrame, value, address);
     return hex(writeFrame.data(), writeFrame.size());
 }
 
 TEST(DivisorTable, TellingEntries) {
-    buildDivisorTable();
+    DivisorTable divisorTable;
+    buildDivisorTable(divisorTable);
     const auto& count = divisorTable.noteCount;
     for (int n = 0; n <= 13; ++n) EXPECT_EQ(count[n], 65535) << n;
     // 41: the quotient closest to a half, still rounded up.
@@ -69,7 +72,7 @@ class BoardPortTest : public ::testing::Test {
         vboard::reset({.tracePath = tracePath});
         output = std::tmpfile();
         console::setStream(output);
-        boardPort = BoardPort{};
+        resetRunState();
     }
     void TearDown() override {
         console::setStream(stdout);
@@ -82,24 +85,24 @@ class BoardPortTest : public ::testing::Test {
 
 TEST_F(BoardPortTest, NothingReachesTheDeviceAfterClose) {
     // A release before the open leaves nothing for the main thread to open.
-    board::writeIdle();
-    EXPECT_EQ(board::close(), 1u);
-    EXPECT_EQ(board::open(), 1u);
+    board::writeIdle(run.boardPort);
+    EXPECT_EQ(board::close(run.boardPort), 1u);
+    EXPECT_EQ(board::open(run.boardPort), 1u);
     EXPECT_TRUE(deviceCalls().empty());
 
-    boardPort = BoardPort{};
-    ASSERT_EQ(board::open(), 0u);
-    board::configure();
-    writeRegister(0x36, 3);
-    EXPECT_EQ(board::close(), 0u);
+    resetRunState();
+    ASSERT_EQ(board::open(run.boardPort), 0u);
+    board::configure(run.boardPort);
+    writeRegister(run.boardPort, 0x36, 3);
+    EXPECT_EQ(board::close(run.boardPort), 0u);
     const auto before = deviceCalls();
-    writeRegister(0x98, 0);
-    board::writeIdle();
-    EXPECT_EQ(board::close(), 1u);
-    EXPECT_EQ(board::open(), 1u);
+    writeRegister(run.boardPort, 0x98, 0);
+    board::writeIdle(run.boardPort);
+    EXPECT_EQ(board::close(run.boardPort), 1u);
+    EXPECT_EQ(board::open(run.boardPort), 1u);
     EXPECT_EQ(deviceCalls(), before);
-    EXPECT_EQ(boardPort.deviceStatus, 1u);
-    EXPECT_EQ(vboard::counters().violations, 0);
+    EXPECT_EQ(run.boardPort.deviceStatus, 1u);
+    EXPECT_EQ(vboard::status().counts.violations, 0);
 }
 
 TEST_F(BoardPortTest, ReleaseDuringASlowOpenLeavesNoDeviceOpen) {
@@ -107,14 +110,14 @@ TEST_F(BoardPortTest, ReleaseDuringASlowOpenLeavesNoDeviceOpen) {
     // open then reports failure and leaves nothing open.
     vboard::reset({.tracePath = tracePath, .openDelayMs = 100});
     std::uint32_t openStatus = 0;
-    std::thread opener([&] { openStatus = board::open(); });
-    EXPECT_EQ(board::restAndClose(), 1u);
+    std::thread opener([&] { openStatus = board::open(run.boardPort); });
+    EXPECT_EQ(board::restAndClose(run.boardPort), 1u);
     opener.join();
     EXPECT_EQ(openStatus, 1u);
-    EXPECT_FALSE(vboard::counters().open);
+    EXPECT_FALSE(vboard::status().open);
     EXPECT_EQ(test::calls(test::readTrace(tracePath)).size() % 2, 0u);  // nothing, or FT_Open and FT_Close
-    board::writeIdle();
-    EXPECT_EQ(vboard::counters().writes, 0);
+    board::writeIdle(run.boardPort);
+    EXPECT_EQ(vboard::status().counts.writes, 0);
 }
 
 }  // namespace

@@ -47,14 +47,12 @@ class PlayerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         vboard::reset({.recordCapacity = 1000});
-        boardPort = BoardPort{};
-        tempoStats = TempoStats{};
-        threeVoice::voiceSilenced = {};
-        buildDivisorTable();
+        resetRunState();
+        buildDivisorTable(run.divisorTable);
         output = std::tmpfile();
         console::setStream(nullptr);
-        ASSERT_EQ(board::open(), 0u);
-        board::configure();
+        ASSERT_EQ(board::open(run.boardPort), 0u);
+        board::configure(run.boardPort);
     }
     void TearDown() override {
         console::setStream(stdout);
@@ -62,13 +60,13 @@ class PlayerTest : public ::testing::Test {
     }
 
     void load(const std::string& text) {
-        score = Score{};
+        run.score = Score{};
         std::FILE* f = std::tmpfile();
         std::fwrite(text.data(), 1, text.size(), f);
         std::rewind(f);
-        readScoreLines(f);
+        readScoreLines(f, run.score);
         std::fclose(f);
-        parseScore();
+        parseScore(run.score);
         setTempo();
     }
 
@@ -116,8 +114,8 @@ TEST_F(PlayerTest, ThreeVoiceWorkedExample) {
                       {0, 232},  {0, 8},    {1, 18},   {1, 7},    {2, 242},  {2, 5}}));
     EXPECT_EQ(platform::clockMs() - startMs, 496 + 248 + 248 + 992);
     // 496 x 4/4 + 248 x 8/4 + 248 x 8/4 + 992 x 2/4
-    EXPECT_EQ(tempoStats.quarterSum, 496 + 496 + 496 + 496);
-    EXPECT_EQ(vboard::counters().violations, 0);
+    EXPECT_EQ(run.tempoStats.quarterSum, 496 + 496 + 496 + 496);
+    EXPECT_EQ(vboard::status().counts.violations, 0);
 }
 
 TEST_F(PlayerTest, ThreeVoiceLengthsPartZeroAndExtraColumns) {
@@ -146,7 +144,7 @@ TEST_F(PlayerTest, TrillWorkedExample) {
     expected += "REAL:\t496\n\n";
     EXPECT_EQ(out, expected);
     EXPECT_EQ(played(), writes);
-    EXPECT_EQ(tempoStats.quarterSum, 496);
+    EXPECT_EQ(run.tempoStats.quarterSum, 496);
 }
 
 TEST_F(PlayerTest, TrillCyclesNoteZeroAndLengthColumn) {
@@ -160,7 +158,7 @@ TEST_F(PlayerTest, TrillCyclesNoteZeroAndLengthColumn) {
     EXPECT_EQ(played().size(), 40u);
     EXPECT_EQ(platform::clockMs() - startMs, 620);
     // 620 x 3 / 4 = 465, 0 x 64 / 4 = 0
-    EXPECT_EQ(tempoStats.quarterSum, 465);
+    EXPECT_EQ(run.tempoStats.quarterSum, 465);
 }
 
 TEST_F(PlayerTest, TempoFiguresKeepTo32BitArithmetic) {
@@ -168,18 +166,18 @@ TEST_F(PlayerTest, TempoFiguresKeepTo32BitArithmetic) {
     // playing across the wrap still measures its own length.
     load("120\n2\n69,72,4\n");
     for (void (*playScore)() : {threeVoice::playScore, trill::playScore}) {
-        tempoStats = TempoStats{};
+        run.tempoStats = TempoStats{};
         platform::setVirtualUs((std::int64_t{INT32_MAX} - 100) * 1000);
         EXPECT_NE(play(playScore).find("REAL:\t496\n"), std::string::npos);
-        EXPECT_EQ(tempoStats.quarterSum, 496);
+        EXPECT_EQ(run.tempoStats.quarterSum, 496);
     }
     // 5 ms x 2147483647 does not fit 32 bits; it must wrap, not overflow.
-    tempoStats = TempoStats{};
-    tempoStats.rowStart = platform::clockMs();
+    run.tempoStats = TempoStats{};
+    run.tempoStats.rowStart = platform::clockMs();
     platform::sleepMs(5);
     console::setStream(output);
-    rowFrame::finish(2147483647);
-    EXPECT_EQ(tempoStats.quarterSum, 2147483643 / 4);
+    rowTiming::finish(2147483647);
+    EXPECT_EQ(run.tempoStats.quarterSum, 2147483643 / 4);
 }
 
 TEST_F(PlayerTest, NothingIsAllocatedWhilePlaying) {
@@ -190,9 +188,9 @@ TEST_F(PlayerTest, NothingIsAllocatedWhilePlaying) {
     const std::string tracePath = ::testing::TempDir() + "player_allocations.jsonl";
     const std::string wavPath = tracePath + ".wav";
     vboard::reset({.tracePath = tracePath, .wavPath = wavPath});
-    boardPort = BoardPort{};
-    ASSERT_EQ(board::open(), 0u);
-    board::configure();
+    board::resetPort(run.boardPort);
+    ASSERT_EQ(board::open(run.boardPort), 0u);
+    board::configure(run.boardPort);
     // Output, the board's trace and its sound go to real files while counting.
     console::setStream(output);
     const long before = allocations.load();
@@ -201,10 +199,10 @@ TEST_F(PlayerTest, NothingIsAllocatedWhilePlaying) {
     const long during = allocations.load() - before;
     console::setStream(nullptr);
     EXPECT_EQ(during, 0);
-    EXPECT_GT(vboard::counters().registerWrites, 1000);
-    board::close();
-    EXPECT_GT(vboard::counters().recordedSamples, 48000 * 10);
-    EXPECT_FALSE(vboard::counters().recordingFailed);
+    EXPECT_GT(vboard::status().counts.registerWrites, 1000);
+    board::close(run.boardPort);
+    EXPECT_GT(vboard::status().counts.recordedSamples, 48000 * 10);
+    EXPECT_FALSE(vboard::status().recordingFailed);
     std::remove(wavPath.c_str());
     std::remove(tracePath.c_str());
 }

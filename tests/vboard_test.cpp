@@ -30,8 +30,9 @@ const Bytes idle(pitchime::idlePattern.begin(), pitchime::idlePattern.end());
 // The board link's frame writing `value` to register `address` (its bytes
 // are pinned by the WriteFrame tests).
 Bytes frame(int value, int address) {
-    pitchime::encodeWriteFrame(value, address);
-    return Bytes(pitchime::writeFrame.begin(), pitchime::writeFrame.end());
+    pitchime::WriteFrame writeFrame;
+    pitchime::encodeWriteFrame(writeFrame, value, address);
+    return Bytes(writeFrame.begin(), writeFrame.end());
 }
 
 Bytes joined(std::initializer_list<Bytes> parts) {
@@ -73,15 +74,15 @@ Writes decoded() {
 
 TEST(VirtualBoardDecoding, FramesWriteTheirRegisterWhereverTheyFall) {
     const FT_HANDLE h = openReady();
-    EXPECT_EQ(vb::counters().lines, 0x04);
+    EXPECT_EQ(vb::status().lines, 0x04);
     // Frames and idle patterns in one call, a frame split byte by byte, one
     // straight after the all-high byte.
     ASSERT_EQ(send(h, joined({frame(0x36, 3), frame(0x98, 0), idle, idle, frame(0x0A, 0), idle})), FT_OK);
     for (std::uint8_t b : frame(0xA5, 1)) ASSERT_EQ(send(h, {b}), FT_OK);
     ASSERT_EQ(send(h, joined({{0xFF}, frame(0xFF, 2)})), FT_OK);
     EXPECT_EQ(decoded(), (Writes{{3, 0x36}, {0, 0x98}, {0, 0x0A}, {1, 0xA5}, {2, 0xFF}}));
-    EXPECT_EQ(vb::counters().violations, 0) << vb::lastViolation();
-    EXPECT_EQ(vb::counters().lines, 0x34);
+    EXPECT_EQ(vb::status().counts.violations, 0) << vb::lastViolation();
+    EXPECT_EQ(vb::status().lines, 0x34);
 }
 
 TEST(VirtualBoardViolations, MalformedFramesWriteNoRegister) {
@@ -112,20 +113,20 @@ TEST(VirtualBoardViolations, MalformedFramesWriteNoRegister) {
         SCOPED_TRACE(c.violation);
         const FT_HANDLE h = openReady();
         EXPECT_EQ(send(h, c.bytes), FT_OK);
-        EXPECT_EQ(vb::counters().registerWrites, 0);
+        EXPECT_EQ(vb::status().counts.registerWrites, 0);
         EXPECT_EQ(vb::lastViolation(), c.violation);
         // The board recovers with the next well-formed frame.
-        const std::int64_t before = vb::counters().violations;
+        const std::int64_t before = vb::status().counts.violations;
         EXPECT_EQ(send(h, joined({idle, frame(0xA5, 1)})), FT_OK);
         EXPECT_EQ(decoded(), (Writes{{1, 0xA5}}));
-        EXPECT_EQ(vb::counters().violations, before) << vb::lastViolation();
+        EXPECT_EQ(vb::status().counts.violations, before) << vb::lastViolation();
     }
 
     // A spare line may rise only in the all-high byte, or with the enable line low.
     const FT_HANDLE h = openReady();
     EXPECT_EQ(send(h, joined({{0x24, 0x04, 0x84, 0x04}, with(control, 10, 0x7C)})), FT_OK);
     EXPECT_EQ(vb::lastViolation(), "spare line driven high while the enable line is high (lines 0x7c)");
-    EXPECT_EQ(vb::counters().violations, 1);
+    EXPECT_EQ(vb::status().counts.violations, 1);
 }
 
 TEST(VirtualBoardSession, OnlyAnOpenHandleInBitBangModeReachesTheLines) {
@@ -148,8 +149,8 @@ TEST(VirtualBoardSession, OnlyAnOpenHandleInBitBangModeReachesTheLines) {
         ASSERT_EQ(FT_SetBitMode(h, mask, mode), FT_OK);
         EXPECT_EQ(send(h, frame(0x36, 3)), FT_OK);
     }
-    EXPECT_EQ(vb::counters().writes, 0);
-    EXPECT_EQ(vb::counters().lines, 0xFF);
+    EXPECT_EQ(vb::status().counts.writes, 0);
+    EXPECT_EQ(vb::status().lines, 0xFF);
     ASSERT_EQ(FT_SetBitMode(h, 0xFF, 1), FT_OK);
     EXPECT_EQ(send(h, frame(0xA5, 1)), FT_OK);
 
@@ -159,13 +160,13 @@ TEST(VirtualBoardSession, OnlyAnOpenHandleInBitBangModeReachesTheLines) {
     EXPECT_EQ(send(h, joined({idle, frame(0x36, 3)}), &written), FT_INVALID_HANDLE);
     EXPECT_EQ(written, 0u);
     EXPECT_EQ(vb::lastViolation(), "FT_Write after FT_Close");
-    const vb::Counters c = vb::counters();
-    EXPECT_EQ(c.violations, 6);
-    EXPECT_EQ(c.registerWrites, 1);
+    const vb::Status c = vb::status();
+    EXPECT_EQ(c.counts.violations, 6);
+    EXPECT_EQ(c.counts.registerWrites, 1);
     EXPECT_EQ(c.lines, 0x2C);
     // A new session starts outside bit-bang mode.
     ASSERT_EQ(FT_Open(0, &h), FT_OK);
-    EXPECT_FALSE(vb::counters().bitBang);
+    EXPECT_FALSE(vb::status().bitBang);
 }
 
 struct Details {
@@ -227,10 +228,10 @@ TEST(VirtualBoardOptions, WritesFailForGoodAfterTheAllowedCount) {
     EXPECT_EQ(send(h, frame(0x36, 3), &written), FT_IO_ERROR);
     EXPECT_EQ(written, 0u);
     EXPECT_EQ(send(h, idle), FT_IO_ERROR);
-    const vb::Counters c = vb::counters();
-    EXPECT_EQ(c.writes, 2);
-    EXPECT_EQ(c.registerWrites, 1);
-    EXPECT_EQ(c.violations, 0);
+    const vb::Status c = vb::status();
+    EXPECT_EQ(c.counts.writes, 2);
+    EXPECT_EQ(c.counts.registerWrites, 1);
+    EXPECT_EQ(c.counts.violations, 0);
     EXPECT_EQ(c.lines, 0x2C);
 }
 

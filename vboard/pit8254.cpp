@@ -31,8 +31,8 @@ void schedule(Counter& counter, std::int64_t tick, bool high) {
 }
 
 void stop(Counter& counter) {
-    counter.count = 0;
-    counter.nextCount = 0;
+    counter.ce = 0;
+    counter.cr = 0;
     counter.edgeTick = never;
 }
 
@@ -42,14 +42,15 @@ void setOutNow(Counter& counter, std::int64_t tick, bool high) {
     if (counter.out != high) schedule(counter, tick, high);
 }
 
-// A count written to a running counter in modes 2 and 3 waits for the end of
-// the period (mode 2) or half-cycle (mode 3); this is that moment.
-void takeNextCount(Counter& counter) {
-    if (counter.nextCount == 0) return;
-    counter.count = counter.nextCount;
-    counter.nextCount = 0;
+// A count written to a running counter in modes 2 and 3 waits in CR for the
+// end of the period (mode 2) or half-cycle (mode 3); this is that moment,
+// when CE is loaded from CR.
+void loadCeFromCr(Counter& counter) {
+    if (counter.cr == 0) return;
+    counter.ce = counter.cr;
+    counter.cr = 0;
     // A count of 1 is not allowed in these modes: stop with OUT where it is.
-    if (counter.count == 1) counter.count = 0;
+    if (counter.ce == 1) counter.ce = 0;
 }
 
 // Schedules what follows an OUT change at `tick`, now that OUT is counter.out.
@@ -57,32 +58,32 @@ void scheduleAfterEdge(Counter& counter, std::int64_t tick) {
     switch (counter.mode) {
         case 0:
             // Low after a count was written: high when it runs out.
-            if (!counter.out && counter.count > 0) schedule(counter, counter.nextLoad + counter.count, true);
+            if (!counter.out && counter.ce > 0) schedule(counter, counter.ceLoadTick + counter.ce, true);
             break;
         case 2:
-            if (counter.count == 0) break;
+            if (counter.ce == 0) break;
             if (!counter.out) {
                 schedule(counter, tick + 1, true);
             } else {
-                takeNextCount(counter);
-                if (counter.count > 0) schedule(counter, tick + counter.count - 1, false);
+                loadCeFromCr(counter);
+                if (counter.ce > 0) schedule(counter, tick + counter.ce - 1, false);
             }
             break;
         case 3:
-            if (counter.count == 0) break;
-            takeNextCount(counter);
-            if (counter.count == 0) break;
-            schedule(counter, tick + (counter.out ? highPulses(counter.count) : lowPulses(counter.count)),
+            if (counter.ce == 0) break;
+            loadCeFromCr(counter);
+            if (counter.ce == 0) break;
+            schedule(counter, tick + (counter.out ? highPulses(counter.ce) : lowPulses(counter.ce)),
                      !counter.out);
             break;
         case 4:
             if (!counter.out) {
                 // The strobe lasts one pulse; the count that caused it is used up.
-                counter.count = 0;
+                counter.ce = 0;
                 schedule(counter, tick + 1, true);
-            } else if (counter.count > 0) {
+            } else if (counter.ce > 0) {
                 // A count written during the strobe.
-                schedule(counter, counter.nextLoad + counter.count, false);
+                schedule(counter, counter.ceLoadTick + counter.ce, false);
             }
             break;
         default:
@@ -110,8 +111,8 @@ void countWritten(Counter& counter, std::int32_t count, std::int64_t tick) {
     const std::int64_t load = tick + 1;
     switch (counter.mode) {
         case 0:
-            counter.count = count;
-            counter.nextLoad = load;
+            counter.ce = count;
+            counter.ceLoadTick = load;
             if (counter.out) {
                 setOutNow(counter, tick, false);  // the rise follows this edge
             } else {
@@ -120,18 +121,18 @@ void countWritten(Counter& counter, std::int32_t count, std::int64_t tick) {
             break;
         case 2:
         case 3:
-            if (counter.count > 0) {
-                counter.nextCount = count;
+            if (counter.ce > 0) {
+                counter.cr = count;
             } else if (count > 1) {
                 // The first count after a control word; OUT is high.
-                counter.count = count;
+                counter.ce = count;
                 const std::int64_t highTime = counter.mode == 3 ? highPulses(count) : count - 1;
                 schedule(counter, load + highTime, false);
             }
             break;
         case 4:
-            counter.count = count;
-            counter.nextLoad = load;
+            counter.ce = count;
+            counter.ceLoadTick = load;
             if (counter.out) schedule(counter, load + count, false);
             break;
         default:
@@ -150,7 +151,7 @@ void countByte(Counter& counter, std::uint8_t value, std::int64_t tick) {
             break;
         default:
             if (!counter.msbNext) {
-                counter.lsb = value;
+                counter.crLow = value;
                 counter.msbNext = true;
                 // In mode 0 the first byte already stops the count and sets OUT low.
                 if (counter.mode == 0) {
@@ -160,7 +161,7 @@ void countByte(Counter& counter, std::uint8_t value, std::int64_t tick) {
                 return;
             }
             counter.msbNext = false;
-            raw = static_cast<std::uint16_t>(counter.lsb | value << 8);
+            raw = static_cast<std::uint16_t>(counter.crLow | value << 8);
             break;
     }
     countWritten(counter, countValue(counter, raw), tick);

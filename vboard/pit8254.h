@@ -30,7 +30,15 @@
 //   stops the counter with OUT steady (a 1.19 MHz tone would be far above
 //   hearing anyway).
 // - Counter latch commands and read-back commands change nothing that OUT
-//   shows, and reads are not modelled, so they are ignored.
+//   shows, and reads are not modelled, so they are ignored: the output
+//   latch (OL) and the status byte, which only reads see, are not kept.
+//
+// The fields carry the datasheet's names where the chip has the thing:
+// CR, the count register a written count goes to; CE, the counting element
+// it is loaded into; OUT; the null count flag, which on the chip is set
+// from a count's write into CR to its load into CE. CE is not stepped pulse
+// by pulse: the model keeps the count it was loaded with and the tick of
+// the next OUT change, which the mode derives from it.
 // - Power-up state is undefined on the chip; the model starts each counter
 //   stopped with OUT high, the level a control word for modes 1 to 5 gives,
 //   so that programming the counters makes no click.
@@ -59,19 +67,26 @@ struct Edge {
 struct Counter {
     // From the last control word.
     std::uint8_t mode = 1;
-    std::uint8_t access = 3;  // 1 LSB only, 2 MSB only, 3 LSB then MSB
+    std::uint8_t access = 3;  // its RW1 RW0 bits: 1 LSB only, 2 MSB only, 3 LSB then MSB
     bool bcd = false;
-    bool msbNext = false;  // the next byte of an LSB-then-MSB count is the MSB
-    std::uint8_t lsb = 0;  // LSB of a count whose MSB is still to come
+    bool msbNext = false;    // the next byte of an LSB-then-MSB count is the MSB (CRm)
+    std::uint8_t crLow = 0;  // CRl: the LSB of a count whose MSB is still to come
 
     bool out = true;  // OUT as of the last edge taken
     // The next OUT change, if any: at `edgeTick` OUT becomes `edgeHigh`.
     std::int64_t edgeTick = never;
     bool edgeHigh = true;
 
-    std::int32_t count = 0;      // count in use; 0 when stopped or waiting for one
-    std::int32_t nextCount = 0;  // modes 2 and 3: written while running, not yet taken
-    std::int64_t nextLoad = 0;   // modes 0 and 4: the pulse on which `count` is loaded
+    // CE: the count the counting element was loaded with (in modes 0 and 4,
+    // the one it is loaded with at ceLoadTick); 0 when the counter is
+    // stopped or waits for a count.
+    std::int32_t ce = 0;
+    // CR, modes 2 and 3: a count written while CE runs, loaded into CE at
+    // the end of the period or half-cycle; 0 when there is none. The chip's
+    // null count flag is set exactly while this holds a count.
+    std::int32_t cr = 0;
+    // Modes 0 and 4: the pulse on which CE is loaded from CR.
+    std::int64_t ceLoadTick = 0;
 };
 
 struct Chip {

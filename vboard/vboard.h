@@ -27,7 +27,7 @@
 // about a tenth of a millisecond on the lines, so an edge is never off by
 // more than that. The file is completed at FT_Close, also when the close
 // comes from the interrupt release; problems with it are reported on
-// standard error and in counters().
+// standard error and in status().
 //
 // Only device 0 can be opened by this process; the others of a larger
 // list report themselves open elsewhere, and FT_Open of them answers
@@ -67,21 +67,26 @@ void reset(const Options& options);
 void resetFromEnvironment();
 
 // What the board saw since the last reset.
-struct Counters {
+struct Counts {
     std::int64_t calls = 0;
     std::int64_t writes = 0;          // FT_Write calls that reached the lines
     std::int64_t registerWrites = 0;  // decoded 8254 register writes
     std::int64_t violations = 0;
     std::int64_t unrecorded = 0;            // register writes past recordCapacity
     std::int64_t unrecordedWriteCalls = 0;  // FT_Write calls past writeCallCapacity
-    bool open = false;
-    bool bitBang = false;              // mask 0xFF, mode 1 set since the open
-    std::uint8_t lines = 0xFF;         // current level of D0-D7
-    bool recording = false;            // the WAV file is open: FT_Open made it, FT_Close completes it
-    bool recordingFailed = false;      // the WAV file could not be created or written
-    std::int64_t recordedSamples = 0;  // samples in the WAV file so far
+    std::int64_t recordedSamples = 0;       // samples in the WAV file so far
 };
-Counters counters();
+
+// The board as it stands: what it saw, and its state now.
+struct Status {
+    Counts counts;
+    bool open = false;
+    bool bitBang = false;          // mask 0xFF, mode 1 set since the open
+    std::uint8_t lines = 0xFF;     // current level of D0-D7
+    bool recording = false;        // the WAV file is open: FT_Open made it, FT_Close completes it
+    bool recordingFailed = false;  // the WAV file could not be created or written
+};
+Status status();
 
 // One decoded 8254 register write.
 struct RegisterWrite {
@@ -107,7 +112,7 @@ struct WriteCall {
 
 // The FT_Write calls made since the last reset, oldest first, at most
 // Options::writeCallCapacity of them; calls past that are only counted
-// (Counters::unrecordedWriteCalls).
+// (Counts::unrecordedWriteCalls).
 std::vector<WriteCall> writeCalls();
 
 // Text of the most recent violation, empty when there was none.
