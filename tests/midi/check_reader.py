@@ -23,10 +23,6 @@ def run(*command):
     return subprocess.run(command, capture_output=True, text=True, check=True).stdout.splitlines()
 
 
-def chunk(tag, body):
-    return tag + len(body).to_bytes(4, "big") + body
-
-
 def check(name, got, want):
     if got == want:
         return 0
@@ -35,22 +31,29 @@ def check(name, got, want):
 
 
 def cases(dump, path, work):
-    failed, blocks = 0, []
+    failed, blocks, lines = 0, [], []
     for line in open(path, encoding="utf-8"):
         words = line.split("#")[0].split()
-        if words and words[0] == "case":
-            blocks.append([" ".join(words[1:]), b"", []])
+        if words and line[0].isspace():
+            lines[-1] += words  # an indented line goes on with the one before
         elif words:
-            kind, hex_bytes = words[0], bytes.fromhex("".join(words[1:]))
-            block = blocks[-1]
-            if kind in ("header", "track", "bytes"):
-                block[1] += {"header": lambda b: chunk(b"MThd", b), "track": lambda b: chunk(b"MTrk", b),
-                             "bytes": lambda b: b}[kind](hex_bytes)
-            elif kind == "riff":
-                le = lambda tag, b: tag + len(b).to_bytes(4, "little") + b
-                block[1] = le(b"RIFF", b"RMID" + le(b"data", block[1]) + b"\0" * (len(block[1]) % 2))
-            else:
-                block[2].append(" ".join(words))
+            lines.append(words)
+    for words in lines:
+        kind = words[0]
+        if kind == "case":
+            blocks.append([" ".join(words[1:]), b"", []])
+            continue
+        block = blocks[-1]
+        if kind in ("header", "track", "bytes"):
+            data = bytes.fromhex("".join(words[1:]))
+            block[1] += {"header": b"MThd", "track": b"MTrk"}.get(kind, b"")
+            block[1] += b"" if kind == "bytes" else len(data).to_bytes(4, "big")
+            block[1] += data
+        elif kind == "riff":
+            le = lambda tag, b: tag + len(b).to_bytes(4, "little") + b
+            block[1] = le(b"RIFF", b"RMID" + le(b"data", block[1]) + b"\0" * (len(block[1]) % 2))
+        else:
+            block[2].append(" ".join(words))
     for name, data, want in blocks:
         with open(work + "/case.mid", "wb") as f:
             f.write(data)
