@@ -10,13 +10,8 @@
 
 using namespace pitchime::midi;
 
-#define MIDI_CHECK(condition)                                                               \
-    do {                                                                                    \
-        if (!(condition)) {                                                                 \
-            std::fprintf(stderr, "midi_fuzz: %s:%d: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                   \
-        }                                                                                   \
-    } while (0)
+#define MIDI_CHECK(c) \
+    ((c) ? void() : (std::fprintf(stderr, "midi_fuzz: line %d: %s\n", __LINE__, #c), std::abort()))
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     File f;
@@ -34,14 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < f.notes.size(); ++i) {
         const Note& n = f.notes[i];
         MIDI_CHECK(n.startTick >= 0 && n.startTick <= n.endTick && n.endTick <= f.endTick);
-        MIDI_CHECK(n.key < 128 && n.channel < 16 && n.velocity >= 1 && n.velocity < 128);
-        MIDI_CHECK(n.track < f.trackCount);
-        if (i > 0) {
-            const Note& p = f.notes[i - 1];
-            MIDI_CHECK(p.startTick < n.startTick || (p.startTick == n.startTick && p.track <= n.track));
-        }
-        ticks.push_back(n.startTick);
-        ticks.push_back(n.endTick);
+        MIDI_CHECK(n.key < 128 && n.channel < 16 && n.velocity >= 1 && n.velocity < 128 &&
+                   n.track < f.trackCount);
+        const Note& p = f.notes[i > 0 ? i - 1 : 0];
+        MIDI_CHECK(p.startTick < n.startTick || (p.startTick == n.startTick && p.track <= n.track));
+        ticks.insert(ticks.end(), {n.startTick, n.endTick});
     }
     for (std::size_t i = 0; i < f.tempos.size(); ++i) {
         MIDI_CHECK(f.tempos[i].usPerQuarter > 0 && f.tempos[i].usPerQuarter < (1u << 24));
