@@ -5,16 +5,50 @@
 // stopped.
 //
 // Tolerated: formats 0, 1 and 2 (the patterns of format 2 follow one
-// another in time), running status also across meta and system-exclusive
-// events (only channel messages set it), note-on with velocity 0 as a
-// note-off, overlapping notes of one key on one channel paired first in,
-// first out, a missing end-of-track, a chunk length that disagrees with its
-// contents (reading stops at the chunk's end or at its end-of-track event,
-// whichever comes first), unknown chunks (skipped).
+// another in time: each track's ticks start where the previous track
+// ended), running status also across meta and system-exclusive events
+// (only channel messages set it), note-on with velocity 0 as a note-off,
+// overlapping notes of one key on one channel paired first in, first out,
+// a missing end-of-track, a chunk length that disagrees with its contents
+// (reading stops at the chunk's end or at its end-of-track event, whichever
+// comes first), unknown chunks (skipped), a RIFF RMID file (its "data"
+// chunk is read).
 //
-// Refused: a variable-length number of more than 4 bytes, a division of 0,
-// a tempo of 0, anything that runs past the end of the file, a file that
-// holds no MThd chunk where one must be.
+// How the events become notes, within each track:
+// - A note-off ends the oldest sounding note of its key and channel. So
+//   when a note-on and a note-off of one key come at the same tick, in
+//   either order, the off ends the earlier note and the on starts a new
+//   one; with no earlier note they make a note of length 0, which never
+//   swallows the next one. A note-off with nothing sounding is ignored.
+// - Controllers 120 (all sound off) and 123 (all notes off) end every note
+//   of their channel that started before their tick.
+// - Notes still sounding when their track ends end at its last event's tick.
+// - Controllers 64 (sustain), 120, 121 (reset all controllers) and 123 are
+//   kept in File::controllers; other controllers, program changes, pitch
+//   bends and aftertouch are read and dropped.
+// - Meta events: 0x51 tempo (3 bytes; one of another length is ignored, as
+//   players ignore it), 0x2F end of track, 0x03 track name (the first one);
+//   the others, and system-exclusive events (F0 and F7, with their
+//   variable-length size), are skipped. System common and real-time bytes
+//   (F1 to F6, F8 to FE) as events are skipped with their data bytes.
+// - A status byte where a channel message's data byte belongs drops that
+//   message and starts the next event, at the same tick, as players do.
+// - The header's track count is how many track chunks are read; bytes after
+//   them are ignored, and a file that ends cleanly before them has fewer.
+// - Every event is read whole: one that needs bytes past the end of the
+//   file is refused; one that only passes the end of its chunk (the chunk's
+//   length was too short) ends the track before it.
+//
+// Refused: a variable-length number of more than 4 bytes, a division of 0
+// (ticks per quarter, or ticks per frame), an SMPTE frame rate other than
+// 24, 25, 29 (29.97) or 30, a tempo of 0, a format other than 0, 1 or 2, a
+// header chunk shorter than 6 bytes, a data byte with no running status
+// before it, anything that runs past the end of the file, a file that holds
+// no MThd chunk where one must be (at its start, or at the start of the
+// RIFF data chunk).
+//
+// Memory and time are linear in the file's size: a file of N bytes yields
+// at most N / 3 notes, and nothing is read outside the bytes given.
 #pragma once
 
 #include <cstddef>
@@ -30,15 +64,16 @@ namespace pitchime::midi {
 // on its channel).
 struct Note {
     std::int64_t startTick = 0;
-    std::int64_t endTick = 0;  // >= startTick
-    std::uint16_t track = 0;   // index of its MTrk chunk, from 0
-    std::uint8_t channel = 0;  // 0 to 15 (9 is the percussion channel)
-    std::uint8_t key = 0;      // 0 to 127
+    std::int64_t endTick = 0;   // >= startTick
+    std::uint16_t track = 0;    // index of its MTrk chunk, from 0
+    std::uint8_t channel = 0;   // 0 to 15 (9 is the percussion channel)
+    std::uint8_t key = 0;       // 0 to 127
     std::uint8_t velocity = 0;  // 1 to 127
 };
 
-// A controller change that the importer acts on (64 sustain pedal; the
-// reader itself applies 120 and 123 to the notes).
+// A controller change that the importer acts on: 64 sustain pedal, 121
+// reset all controllers (which lifts the pedal), 120 and 123 (which the
+// reader has already applied to the notes).
 struct Controller {
     std::int64_t tick = 0;
     std::uint16_t track = 0;
@@ -52,9 +87,16 @@ struct Tempo {
     std::uint32_t usPerQuarter = 500000;  // never 0
 };
 
+// Where a tempo change falls in time: `us` whole microseconds and
+// `fraction` / ticksPerQuarter of one more (SMPTE files have none).
+struct TempoTime {
+    std::int64_t us = 0;
+    std::int64_t fraction = 0;
+};
+
 struct File {
-    int format = 0;                  // 0, 1 or 2
-    int trackCount = 0;              // MTrk chunks read
+    int format = 0;                     // 0, 1 or 2
+    int trackCount = 0;                 // MTrk chunks read
     std::uint16_t ticksPerQuarter = 0;  // metrical division; 0 when SMPTE
     int smpteFramesPerSecond = 0;       // SMPTE division: 24, 25, 29 (29.97) or 30; 0 when metrical
     int ticksPerFrame = 0;
@@ -63,6 +105,9 @@ struct File {
     std::vector<Tempo> tempos;            // by tick; every track's tempo events in one map
     std::vector<std::string> trackNames;  // one per track, "" when it has none
     std::int64_t endTick = 0;             // the latest tick of any event
+    // One per entry of `tempos`, filled by readFile, so that tickToUs takes
+    // O(log tempos); when the sizes differ, tickToUs walks `tempos` itself.
+    std::vector<TempoTime> tempoTimes;
 };
 
 // Where and why reading stopped.
@@ -75,8 +120,10 @@ struct Error {
 bool readFile(std::span<const std::uint8_t> bytes, File& out, Error& error);
 
 // Microseconds from the start to `tick`, through the tempo map (or the
-// SMPTE division), exact to the microsecond, without overflow for any tick
-// a file can hold.
+// SMPTE division, where tempo events do not count), rounded down: exact to
+// the microsecond, without overflow for any tick a file can hold (a time
+// past the int64 range reads as its largest value). 500000 us per quarter
+// holds until the first tempo change; `tempos` must be sorted by tick.
 std::int64_t tickToUs(const File& file, std::int64_t tick);
 
 }  // namespace pitchime::midi
