@@ -18,6 +18,7 @@ namespace {
 constexpr std::int32_t coarsestMs = 30;
 // Onsets are kept within this of the file's times whenever a grid allows.
 constexpr std::int64_t onsetToleranceUs = 5000;
+constexpr double errorPerRowUs = 2000;
 
 RowSpans makeSpans(bool trill) {
     RowSpans s;
@@ -50,8 +51,9 @@ struct Candidate {
     double cost = 0;
 };
 
-// Timing error against rows: every 5 ms of error on one note costs as much
-// as one more row.
+// Timing error against rows: every 2 ms of error at one note's start or
+// end costs as much as one more row, each of which adds the time of its
+// register writes when played.
 Candidate measure(const std::vector<std::int64_t>& starts, const std::vector<std::int64_t>& events,
                   std::size_t repeats, const RowSpans& spans, std::int64_t unitUs, const Options& options) {
     Candidate c;
@@ -65,14 +67,14 @@ Candidate measure(const std::vector<std::int64_t>& starts, const std::vector<std
     std::int64_t at = 0;
     for (std::int64_t t : events) {
         const std::int64_t u = toUnits(t, unitUs);
-        errorUs += 0.5 * static_cast<double>(std::llabs(u * unitUs - t));
+        errorUs += static_cast<double>(std::llabs(u * unitUs - t));
         if (u > at) rows += rowsFor(spans, u - at);
         at = u;
     }
     const std::int64_t gapUs = std::int64_t{options.gapMs} * 1000;
     const std::int64_t gapUnits = std::max<std::int64_t>(1, toUnits(gapUs, unitUs));
     errorUs += static_cast<double>(repeats) * static_cast<double>(std::llabs(gapUnits * unitUs - gapUs));
-    c.cost = static_cast<double>(rows) + errorUs / onsetToleranceUs;
+    c.cost = static_cast<double>(rows) + errorUs / errorPerRowUs;
     return c;
 }
 

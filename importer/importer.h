@@ -45,6 +45,7 @@ struct Entry {
     std::uint8_t channel = 0;
     std::uint8_t key = 0;     // as in the file
     std::uint8_t played = 0;  // moved: the note played instead
+    std::int8_t octaves = 0;  // moved: octaves added after any transposition
     Fate fate = Fate::dropped;
     bool drum = false;
     bool heldByPedal = false;   // cut: only its pedal-held tail was lost

@@ -179,6 +179,7 @@ Prepared prepare(const midi::File& file, const Options& options) {
                                           .channel = n.channel,
                                           .key = n.key,
                                           .played = t.pitch,
+                                          .octaves = static_cast<std::int8_t>((played - shifted) / 12),
                                           .fate = Fate::moved});
             }
         }

@@ -23,9 +23,9 @@ std::string format(const char* fmt, auto... args) {
     return text;
 }
 
-std::string octaves(int semitones) {
-    const int n = std::abs(semitones) / 12;
-    return format("%s %d octave%s", semitones > 0 ? "up" : "down", n, n == 1 ? "" : "s");
+std::string octaves(int count) {
+    return format("%s %d octave%s", count > 0 ? "up" : "down", std::abs(count),
+                  std::abs(count) == 1 ? "" : "s");
 }
 
 }  // namespace
@@ -64,7 +64,9 @@ std::string entryLine(const Entry& e) {
     line += (e.drum ? "drum " : "note ") + noteName(e.key) + ": ";
     switch (e.fate) {
         case Fate::moved:
-            return line + "moved " + octaves(e.played - e.key) + " to " + noteName(e.played) +
+            return line + "moved " + octaves(e.octaves) +
+                   (e.played - 12 * e.octaves != e.key ? " after transposing" : "") + " to " +
+                   noteName(e.played) +
                    format(", the board plays %d to %d", lowestPlayableNote, highestPlayableNote);
         case Fate::dropped:
             return line + format("dropped, all %d voices held notes that rank higher", e.sounding);
