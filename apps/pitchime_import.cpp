@@ -64,10 +64,9 @@ constexpr const char* help =
     "\n"
     "Range: notes below 14 or above 127 are moved by octaves into range.\n"
     "\n"
-    "pitchime-trill cannot be silent: there a voice that rests gives its turn\n"
-    "to the other, a rest of both voices holds the notes last heard, and the\n"
-    "silence before a repeated note is note 0, a count too slow to be heard\n"
-    "as a tone.\n"
+    "pitchime-trill cannot stop its counter: there a voice that rests gives\n"
+    "its turn to the other, and a rest of both voices, like the silence before\n"
+    "a repeated note, is note 0, a count too slow to be heard as a tone.\n"
     "\n"
     "Exit status: 0 when the score was written (or --info printed), 1 when the\n"
     "MIDI file was refused or a file failed, 2 for a wrong command line.\n";

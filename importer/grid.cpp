@@ -16,6 +16,9 @@ namespace {
 // make the silence before a repeated note, which is at least one step,
 // longer than a listener takes for articulation.
 constexpr std::int32_t coarsestMs = 30;
+// The alternating player sounds each pitch for one sixty-fourth at a time;
+// shorter than this, low notes would not get through one cycle.
+constexpr std::int32_t finestTrillMs = 5;
 // Onsets are kept within this of the file's times whenever a grid allows.
 constexpr std::int64_t onsetToleranceUs = 5000;
 constexpr double errorPerRowUs = 2000;
@@ -132,7 +135,7 @@ Grid chooseGrid(const std::vector<Tone>& tones, const Options& options) {
     Grid best;
     Candidate bestFit;
     bool found = false;
-    for (std::int32_t ms = coarsestMs; ms >= 1; --ms) {
+    for (std::int32_t ms = coarsestMs; ms >= (options.trill ? finestTrillMs : 1); --ms) {
         const std::int32_t bpm = 3750 / ms;  // the fastest BPM with this sixty-fourth
         if (sixtyFourthMsFor(bpm) != ms) continue;
         const Grid g = gridOf(bpm, options.trill);

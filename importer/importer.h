@@ -48,7 +48,6 @@ struct Entry {
     std::int8_t octaves = 0;  // moved: octaves added after any transposition
     Fate fate = Fate::dropped;
     bool drum = false;
-    bool heldByPedal = false;   // cut: only its pedal-held tail was lost
     std::uint8_t sounding = 0;  // dropped: voices busy with other notes
 };
 
@@ -58,6 +57,7 @@ struct Summary {
     std::size_t kept = 0;     // played, moved or not, whole or cut
     std::size_t moved = 0;
     std::size_t cut = 0;
+    std::size_t pedalCut = 0;  // notes whose pedal hold ended early (not listed)
     std::size_t dropped = 0;
     std::size_t merged = 0;
     int transpose = 0;  // semitones applied

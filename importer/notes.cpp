@@ -52,8 +52,8 @@ std::array<ChannelHolds, 16> channelHolds(const midi::File& file) {
 }
 
 // Where a note let go at `keyEnd` stops sounding: when the pedal is down
-// then, at the pedal's release, the next stroke of its key, or an
-// all-notes-off, whichever comes first.
+// then, at the pedal's release, the next stroke of its key, an
+// all-notes-off or the file's last event, whichever comes first.
 std::int64_t heldEnd(const ChannelHolds& h, std::int64_t keyEnd, std::int64_t nextStroke) {
     auto off = std::lower_bound(h.allOff.begin(), h.allOff.end(), keyEnd);
     if (off != h.allOff.end() && *off == keyEnd) return keyEnd;  // silenced, not released
@@ -139,7 +139,7 @@ Prepared prepare(const midi::File& file, const Options& options) {
         for (std::size_t i = file.notes.size(); i-- > 0;) {
             const midi::Note& n = file.notes[i];
             std::int64_t& slot = next[(n.channel & 15) * 128 + (n.key & 127)];
-            nextStroke[i] = slot;
+            nextStroke[i] = std::min(slot, file.endTick);
             slot = n.startTick;
         }
     }

@@ -47,6 +47,7 @@ std::string summaryLine(const Summary& s) {
         format("%zu notes read, %zu kept (%zu moved by octaves, %zu cut short), %zu dropped, %zu merged",
                s.notesRead, s.kept, s.moved, s.cut, s.dropped, s.merged);
     if (s.leftOut > 0) line += format(", %zu left out", s.leftOut);
+    if (s.pedalCut > 0) line += format("; %zu pedal holds ended early", s.pedalCut);
     if (s.transpose != 0) line += format("; transposed %+d", s.transpose);
     const double lengthError = s.lengthUs > 0 ? 100.0 * static_cast<double>(s.scoreLengthUs - s.lengthUs) /
                                                     static_cast<double>(s.lengthUs)
@@ -71,8 +72,7 @@ std::string entryLine(const Entry& e) {
         case Fate::dropped:
             return line + format("dropped, all %d voices held notes that rank higher", e.sounding);
         case Fate::cut:
-            return line + format("%s %.3f s early, its voice went to a new note",
-                                 e.heldByPedal ? "pedal hold ended" : "cut short,",
+            return line + format("cut short, %.3f s early, its voice went to a new note",
                                  static_cast<double>(e.lostUs) / 1e6);
         case Fate::merged:
             return line + "merged with the same pitch sounding at that moment";

@@ -55,6 +55,7 @@ struct Allocation {
     std::int64_t unitUs = 1;
     std::int64_t gapUnits = 1;
     std::size_t kept = 0;
+    std::size_t pedalCut = 0;
     std::int64_t maxOnsetErrorUs = 0;
 
     Entry entryFor(int tone, Fate fate) const {
@@ -74,9 +75,12 @@ struct Allocation {
         voice.segments.back().end = at;
         voice.tone = -1;
         if (!report || tones[tone].drum) return;
+        if (at >= grid[tone].keyEnd) {
+            ++pedalCut;  // played as long as its key was held
+            return;
+        }
         Entry e = entryFor(tone, Fate::cut);
         e.lostUs = tones[tone].endUs - at * unitUs;
-        e.heldByPedal = at >= grid[tone].keyEnd;
         entries.push_back(e);
     }
 
@@ -265,7 +269,6 @@ Rows writeRows(const std::vector<Voice>& used, const Grid& grid, bool trill) {
     const RowSpans& spans = rowSpans(trill);
     std::vector<std::size_t> next(used.size(), 0);
     std::array<int, 3> value{};
-    std::array<int, 2> heard{};  // the alternating player's last notes, held through rests
     auto emit = [&](std::int64_t units) {
         while (units > 0) {
             const std::int32_t span = nextSpan(spans, units);
@@ -288,18 +291,13 @@ Rows writeRows(const std::vector<Voice>& used, const Grid& grid, bool trill) {
         if (!trill) {
             for (std::size_t c = 0; c < 3; ++c) value[c] = std::max(state[c], 0);
         } else {
-            // Counter 0 cannot be silenced in this player: a voice that
-            // rests lends its turn to the other, a rest of both holds the
-            // notes last heard, and the gap sounds note 0, whose half-cycle
-            // of 27 ms is too slow to be heard as a tone.
+            // Counter 0 cannot be stopped in this player: a voice that
+            // rests lends its turn to the other, and a rest of both, like
+            // the gap before a repeated note, sounds note 0, whose
+            // half-cycles of 27 ms are too slow to be heard as a tone.
             if (state[0] < 0) state[0] = state[1];
             if (state[1] < 0) state[1] = state[0];
-            if (state[0] < 0) {
-                value = {heard[0], heard[1], 0};
-            } else {
-                value = {state[0], state[1], 0};
-                if (state[0] > 0 && state[1] > 0) heard = {state[0], state[1]};
-            }
+            value = {std::max(state[0], 0), std::max(state[1], 0), 0};
         }
         emit(times[i + 1] - at);
     }
@@ -364,6 +362,7 @@ Result plan(const midi::File& file, const Options& options) {
         if (e.fate == Fate::dropped || e.fate == Fate::tooLate) ++sum.dropped;
     }
     sum.kept = a.kept;
+    sum.pedalCut = a.pedalCut;
     sum.bpm = grid.bpm;
     sum.sixtyFourthMs = grid.sixtyFourthMs;
     sum.rows = rows.count;
