@@ -57,7 +57,8 @@ std::array<ChannelHolds, 16> channelHolds(const midi::File& file) {
 std::int64_t heldEnd(const ChannelHolds& h, std::int64_t keyEnd, std::int64_t nextStroke) {
     auto off = std::lower_bound(h.allOff.begin(), h.allOff.end(), keyEnd);
     if (off != h.allOff.end() && *off == keyEnd) return keyEnd;  // silenced, not released
-    auto after = std::upper_bound(h.down.begin(), h.down.end(), keyEnd);
+    // A pedal pressed at the very tick the key is let go does not catch it.
+    auto after = std::lower_bound(h.down.begin(), h.down.end(), keyEnd);
     if (after == h.down.begin()) return keyEnd;
     const std::size_t i = static_cast<std::size_t>(after - h.down.begin()) - 1;
     if (keyEnd >= h.up[i]) return keyEnd;
