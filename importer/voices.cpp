@@ -98,13 +98,13 @@ struct Allocation {
         }
     }
 
-    int placeCost(int v, std::uint8_t pitch, std::int64_t at) const {
+    int placeCost(int v, int tone, std::int64_t at) const {
         const Voice& voice = voices[v];
-        if (voice.segments.empty()) {
-            // An unused column is opened only where no line fits better.
-            static constexpr std::array<int, 3> homes{79, 43, 60};
-            return 12 + std::abs(pitch - homes[static_cast<std::size_t>(v)]);
-        }
+        const std::uint8_t pitch = tones[tone].pitch;
+        // An unused column is opened, in order, for a note more than a
+        // fifth or so from every free line.
+        if (voice.segments.empty()) return 7 + v;
+        if (tones[tone].drum) return 0;  // a blip is no line
         const Segment& last = voice.segments.back();
         if (!last.gap && last.pitch == pitch && last.end == at) return 0;
         return std::abs(pitch - voice.lastPitch);
@@ -136,8 +136,7 @@ void Allocation::place(std::vector<int>& starting, std::int64_t at) {
     int bestCost = std::numeric_limits<int>::max();
     do {
         int cost = 0;
-        for (std::size_t k = 0; k < starting.size(); ++k)
-            cost += placeCost(free[k], tones[starting[k]].pitch, at);
+        for (std::size_t k = 0; k < starting.size(); ++k) cost += placeCost(free[k], starting[k], at);
         if (cost < bestCost) {
             bestCost = cost;
             best = free;
@@ -344,9 +343,26 @@ Result plan(const midi::File& file, const Options& options) {
         first = last;
     }
 
+    // The used columns, highest line first: the melody in column 0.
     std::vector<Voice> used;
+    std::vector<double> height;
     for (Voice& v : a.voices) {
-        if (!v.segments.empty()) used.push_back(std::move(v));
+        if (v.segments.empty()) continue;
+        double sum = 0;
+        double length = 0;
+        for (const Segment& seg : v.segments) {
+            if (seg.gap) continue;
+            sum += static_cast<double>(seg.pitch) * static_cast<double>(seg.end - seg.start);
+            length += static_cast<double>(seg.end - seg.start);
+        }
+        height.push_back(sum / length);
+        used.push_back(std::move(v));
+    }
+    for (std::size_t i = 1; i < used.size(); ++i) {
+        for (std::size_t j = i; j > 0 && height[j] > height[j - 1]; --j) {
+            std::swap(height[j], height[j - 1]);
+            std::swap(used[j], used[j - 1]);
+        }
     }
     const Rows rows = writeRows(used, grid, options.trill);
     result.score = rows.text;
