@@ -1,0 +1,211 @@
+#!/usr/bin/env python3
+"""Runs pitchime-import on the cases of a table and checks what the score
+plays against the MIDI file as midicsv lists it: every note the importer
+plays, moves or drops, its onset, the tune's length, the top line.
+
+  check_import.py IMPORT CASES CSVMIDI MIDICSV [ABC2MIDI]
+
+A case is a [name] line, then lines of the MIDI file (tpq N, tempo TICK US,
+note TRACK CHANNEL KEY START END VELOCITY, control TRACK CHANNEL TICK NUMBER
+VALUE, raw BYTES-IN-HEX, or abc FILE), `run OPTIONS` and expectations:
+status N, line TEXT (a line of standard error), bpm N, voices N, and the
+properties all-kept, top-kept, onset MS, length PERCENT. Every note not
+played must be reported on its own line in any case."""
+import os
+import shlex
+import subprocess
+import sys
+import tempfile
+
+NAMES = ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"]
+
+
+def read_cases(path):
+    cases, case = [], None
+    for line in open(path, encoding="utf-8"):
+        line = line.rstrip("\n")
+        if not line.strip() or line.startswith("#"):
+            continue
+        if line.startswith("["):
+            case = {"name": line.strip("[]"), "midi": [], "run": [], "expect": []}
+            cases.append(case)
+        else:
+            word, _, rest = line.partition(" ")
+            key = word if word == "run" else "midi" if word in ("tpq", "tempo", "note", "control", "raw", "abc") else "expect"
+            case[key].append((word, rest) if key != "run" else rest)
+    return cases
+
+
+def make_midi(case, folder, tools, out):
+    lines = case["midi"]
+    if lines[0][0] == "raw":
+        open(out, "wb").write(bytes.fromhex("".join(rest for _, rest in lines)))
+        return
+    if lines[0][0] == "abc":
+        subprocess.run([tools["abc2midi"], os.path.join(folder, lines[0][1]), "-o", out], check=True,
+                       capture_output=True)
+        return
+    tpq, tracks = 480, {}
+    for word, rest in lines:
+        v = rest.split()
+        if word == "tpq":
+            tpq = int(v[0])
+        elif word == "tempo":
+            tracks.setdefault(0, []).append((int(v[0]), 0, f"Tempo, {v[1]}"))
+        elif word == "note":
+            t, c, k, s, e, vel = map(int, v)
+            tracks.setdefault(t, []).append((s, 2, f"Note_on_c, {c}, {k}, {vel}"))
+            tracks.setdefault(t, []).append((e, 1, f"Note_off_c, {c}, {k}, 0"))
+        elif word == "control":
+            t, c, tick, n, val = map(int, v)
+            tracks.setdefault(t, []).append((tick, 0, f"Control_c, {c}, {n}, {val}"))
+    count = max(tracks) + 1
+    csv = [f"0, 0, Header, 1, {count}, {tpq}"]
+    for t in range(count):
+        events = sorted(tracks.get(t, []))
+        csv.append(f"{t + 1}, 0, Start_track")
+        csv += [f"{t + 1}, {tick}, {text}" for tick, _, text in events]
+        csv.append(f"{t + 1}, {events[-1][0] if events else 0}, End_track")
+    csv.append("0, 0, End_of_file")
+    subprocess.run([tools["csvmidi"], "-", out], input="\n".join(csv) + "\n", text=True, check=True)
+
+
+def listed_notes(midi, tools):
+    """The notes of the file as midicsv lists it, in milliseconds."""
+    rows = [[f.strip() for f in line.split(",")] for line in
+            subprocess.run([tools["midicsv"], midi], capture_output=True, text=True, check=True).stdout.splitlines()]
+    tpq = int(next(r for r in rows if r[2] == "Header")[5])
+    tempos = sorted((int(r[1]), int(r[3])) for r in rows if r[2] == "Tempo")
+    map_ = [(0, 0.0, 500000)]
+    for tick, us in tempos:
+        t0, ms0, us0 = map_[-1]
+        map_.append((tick, ms0 + (tick - t0) * us0 / tpq / 1000, us))
+
+    def ms(tick):
+        t0, ms0, us0 = [m for m in map_ if m[0] <= tick][-1]
+        return ms0 + (tick - t0) * us0 / tpq / 1000
+
+    notes, open_ = [], {}
+    for r in sorted((r for r in rows if r[2] in ("Note_on_c", "Note_off_c")),
+                    key=lambda r: (int(r[0]), int(r[1]))):
+        track, tick, ch, key, vel = int(r[0]) - 1, int(r[1]), int(r[3]), int(r[4]), int(r[5])
+        if r[2] == "Note_on_c" and vel > 0:
+            open_.setdefault((track, ch, key), []).append((tick, vel))
+        elif open_.get((track, ch, key)):
+            start, vel = open_[(track, ch, key)].pop(0)
+            notes.append({"track": track, "channel": ch, "key": key, "start": ms(start), "end": ms(tick)})
+    return sorted(notes, key=lambda n: (n["start"], -n["key"]))
+
+
+def played_notes(score, trill):
+    """Decodes a score into the notes it plays: (pitch, onset ms), and its length."""
+    lines = score.split("\n")
+    bpm, part = int(lines[0]), int(lines[1])
+    q = 60000 // (16 * bpm)
+    now, previous, notes, starts = 0, {}, [], []
+    for line in lines[2:]:
+        if not line:
+            continue
+        values = [int(v) for v in line.split(",")]
+        length = values[-1]
+        if trill:
+            sounding = {v: None for v in values[:2] if v > 0}
+        else:
+            sounding = {values[c]: c for c in range(part) if values[c] > 0}
+        for pitch, column in sounding.items():
+            if pitch not in previous or previous[pitch] != column:
+                notes.append((pitch, now))
+        previous = sounding
+        starts.append(now)
+        now += 2 * (32 // length) * q if trill else (64 // length) * q
+    return notes, starts[-1], bpm, part
+
+
+def into_range(key, shift):
+    key += shift
+    while key < 14:
+        key += 12
+    while key > 127:
+        key -= 12
+    return key
+
+
+def check(case, folder, tools, work):
+    midi, out = os.path.join(work, case["name"] + ".mid"), os.path.join(work, case["name"] + ".txt")
+    make_midi(case, folder, tools, midi)
+    options = shlex.split(case["run"][0]) if case["run"] else []
+    run = subprocess.run([tools["import"], *options, midi, out], capture_output=True, text=True)
+    expect = dict((w, r) for w, r in case["expect"] if w != "line")
+    problems = []
+    if run.returncode != int(expect.get("status", 0)):
+        problems.append(f"exit status {run.returncode}: {run.stderr}")
+    errors = run.stderr.replace(midi, "IN.mid").splitlines()
+    problems += [f"no line '{r}' in:\n{run.stderr}" for w, r in case["expect"] if w == "line" and r not in errors]
+    if run.returncode != 0:
+        if os.path.exists(out):
+            problems.append("an output file was written")
+        return problems
+
+    trill = "--trill" in options
+    shift = int(options[options.index("--transpose") + 1]) if "--transpose" in options else 0
+    played, length, bpm, part = played_notes(open(out).read(), trill)
+    for word in ("bpm", "voices"):
+        if word in expect and int(expect[word]) != (bpm if word == "bpm" else part):
+            problems.append(f"{word} {bpm if word == 'bpm' else part}, expected {expect[word]}")
+    chosen = {"--tracks": "1-65535", "--channels": "1-9,11-16"}
+    for i, word in enumerate(options[:-1]):
+        if word in chosen:
+            chosen[word] = options[i + 1]
+    picked = {w: {n for part in chosen[w].split(",") for n in
+                  range(int(part.split("-")[0]), int(part.split("-")[-1]) + 1)} for w in chosen}
+    notes = [n for n in listed_notes(midi, tools)
+             if n["track"] + 1 in picked["--tracks"] and n["channel"] + 1 in picked["--channels"] - {10}]
+    free = sorted(played, key=lambda p: p[1])
+    worst, unmatched = 0.0, []
+    for n in notes:
+        pitch = into_range(n["key"], shift)
+        near = [p for p in free if p[0] == pitch and abs(p[1] - n["start"]) <= 60]
+        if not near:
+            unmatched.append(n)
+            continue
+        best = min(near, key=lambda p: abs(p[1] - n["start"]))
+        free.remove(best)
+        worst = max(worst, abs(best[1] - n["start"]))
+        n["kept"] = True
+    for n in unmatched:
+        head = f"track {n['track'] + 1} channel {n['channel'] + 1} note {NAMES[n['key'] % 12]}{n['key'] // 12 - 1} ({n['key']}):"
+        if not any(head in line and ("dropped" in line or "merged" in line) for line in errors):
+            problems.append(f"not played and not reported: {n}")
+    if "all-kept" in expect and unmatched:
+        problems.append(f"{len(unmatched)} notes not played, first {unmatched[0]}")
+    if "top-kept" in expect:
+        for n in notes:
+            if all(m["key"] <= n["key"] for m in notes if m["start"] <= n["start"] < m["end"]) and "kept" not in n:
+                problems.append(f"top-line note not played: {n}")
+    if "onset" in expect and worst > float(expect["onset"]):
+        problems.append(f"onset error {worst:.2f} ms, more than {expect['onset']}")
+    end = max(n["end"] for n in notes)
+    if "length" in expect and abs(length - end) > end * float(expect["length"]) / 100:
+        problems.append(f"length {length} ms, the file's {end:.1f} ms")
+    return problems
+
+
+def main():
+    tools = dict(zip(["import", "cases", "csvmidi", "midicsv", "abc2midi"], sys.argv[1:]))
+    folder = os.path.dirname(os.path.abspath(tools["cases"]))
+    failed = 0
+    with tempfile.TemporaryDirectory() as work:
+        for case in read_cases(tools["cases"]):
+            if case["midi"][0][0] == "abc" and "abc2midi" not in tools:
+                print(f"skipped {case['name']}: no abc2midi")
+                continue
+            problems = check(case, folder, tools, work)
+            print(("FAILED " if problems else "ok     ") + case["name"])
+            for p in problems:
+                print("    " + p)
+            failed += bool(problems)
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()
