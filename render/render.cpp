@@ -32,12 +32,11 @@ std::string loadScore(const char* path, const Player& player) {
     return "";
 }
 
-Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t sampleRate, std::FILE* trace) {
+namespace {
+
+Outcome play(const Player& player, const vboard::Options& options, std::FILE* trace) {
     // A fresh run: the board at power-up, the session and the players' state
     // as at program start.
-    vboard::Options options = vboard::optionsFromEnvironment();
-    options.wavPath = wavPath;
-    options.wavRate = sampleRate;
     vboard::reset(options);
     boardPort = BoardPort{};
     threeVoice::voiceSilenced = {};
@@ -45,7 +44,8 @@ Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t samp
     buildDivisorTable();
 
     Outcome outcome;
-    outcome.sampleRate = sampleRate;
+    outcome.sampleRate = options.wavRate;
+    const std::int64_t startUs = platform::nowUs();
     std::FILE* const console = console::stream();
     console::setStream(nullptr);
     if (const std::uint32_t status = board::open(); status != 0) {
@@ -54,11 +54,12 @@ Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t samp
         return outcome;
     }
     board::configure();
-    if (vboard::counters().recording) {
+    if (options.wavPath.empty() || vboard::counters().recording) {
         startCounters();
         console::setStream(trace);
         player.playScore();
         console::setStream(nullptr);
+        outcome.playedUs = platform::nowUs() - startUs;
         platform::sleepMs(tailMs);
     }
     board::writeIdle();
@@ -67,7 +68,29 @@ Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t samp
 
     const vboard::Counters c = vboard::counters();
     outcome.samples = c.recordedSamples;
-    if (c.recordingFailed) outcome.error = std::string("writing ") + wavPath + " failed";
+    if (c.recordingFailed) outcome.error = "writing " + options.wavPath + " failed";
+    return outcome;
+}
+
+}  // namespace
+
+Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t sampleRate, std::FILE* trace) {
+    vboard::Options options = vboard::optionsFromEnvironment();
+    options.wavPath = wavPath;
+    options.wavRate = sampleRate;
+    return play(player, options, trace);
+}
+
+Outcome renderToWrites(const Player& player, std::size_t capacity, std::FILE* trace) {
+    vboard::Options options = vboard::optionsFromEnvironment();
+    options.wavPath.clear();
+    options.recordCapacity = capacity;
+    Outcome outcome = play(player, options, trace);
+    if (!outcome.error.empty()) return outcome;
+    if (vboard::counters().unrecorded > 0) {
+        outcome.error = "the board decoded more register writes than the score has room for";
+    }
+    outcome.writes = vboard::registerWrites();
     return outcome;
 }
 
