@@ -18,6 +18,7 @@ constexpr double rightPx = 16;
 constexpr double headPx = 58;
 constexpr double axisPx = 24;  // below each system: the seconds
 constexpr double gapPx = 14;   // between systems
+constexpr double minWidthPx = 600;
 
 constexpr const char* colours[counters] = {"#1f6fb4", "#d0302c", "#2a9a3a"};
 constexpr const char* keyNames[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
@@ -96,7 +97,7 @@ std::string pianoRoll(std::span<const Tone> tones, std::int64_t endUs, const std
     const std::int64_t spanUs = systems > 1 ? systemUs : wholeSeconds(endUs);
     const double plotW = px(spanUs);
     const double plotH = (high - low + 1) * rowPx;
-    const double width = leftPx + plotW + rightPx;
+    const double width = std::max(minWidthPx, leftPx + plotW + rightPx);  // room for the legend
     const double height = headPx + static_cast<double>(systems) * (plotH + axisPx + gapPx);
 
     std::string svg;
