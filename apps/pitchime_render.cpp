@@ -1,34 +1,39 @@
 // pitchime-render: plays a score on the virtual tone board in virtual time
-// and writes what the board sounds like to a WAV file, as fast as it can be
-// computed.
+// and writes what the board sounds like to a WAV file, or what it plays to
+// a MIDI file or a piano roll, as fast as it can be computed.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "playback/run_state.h"
+#include "render/output.h"
 #include "render/render.h"
 
 namespace {
 
 constexpr const char* program = "pitchime-render";
 
-constexpr const char* usage = "Usage: pitchime-render [--trill] [--rate HZ] [--trace] SCORE OUT.wav\n";
+constexpr const char* usage = "Usage: pitchime-render [--trill] [--rate HZ] [--trace] SCORE OUT\n";
 
 constexpr const char* help =
     "Plays SCORE on the virtual tone board with the players of pitchime, in\n"
-    "virtual time, and writes what the board sounds like to OUT.wav (16-bit\n"
-    "mono PCM). The board goes on sounding for a quarter second after the\n"
-    "last row.\n"
+    "virtual time, and writes to OUT, by its ending:\n"
+    "  .wav  what the board sounds like (16-bit mono PCM), ringing on for a\n"
+    "        quarter second after the last row; OUT - writes it to standard\n"
+    "        output\n"
+    "  .mid  a MIDI file of what the board plays: a track per counter\n"
+    "  .svg  a piano roll of what the board plays\n"
     "\n"
     "  --trill      play as pitchime-trill does: counter 0 alone, alternating\n"
     "               the first two voice columns every sixty-fourth note\n"
     "               (default: one counter per voice, as pitchime does)\n"
     "  --rate HZ    samples a second, 8000 to 192000 (default 48000)\n"
     "  --trace      print the row and register trace the programs print\n"
-    "  --help       print this help and exit\n"
+    "  -h, --help   print this help and exit\n"
     "  --version    print the version and exit\n"
     "\n"
     "Exit status: 0 when the file was written, 1 when the score or the file\n"
@@ -55,6 +60,27 @@ int failure(const std::string& message) {
     return 1;
 }
 
+// Whether `out` names the file `score` is, whichever way it is spelled.
+bool sameFile(const char* score, const char* out) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::exists(score, ec) && fs::exists(out, ec)) return fs::equivalent(score, out, ec);
+    const auto normal = [](const char* path) {
+        std::error_code failed;
+        const fs::path absolute = fs::absolute(path, failed);
+        return (failed ? fs::path(path) : absolute).lexically_normal();
+    };
+    return normal(score) == normal(out);
+}
+
+std::string title(const char* score, bool trill) {
+    const std::string_view path = score;
+    const std::size_t slash = path.find_last_of("/\\");
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1)) +
+           (trill ? ", alternating player (pitchime-trill), " : ", three-voice player (pitchime), ") +
+           std::to_string(pitchime::run.score.bpm) + " BPM";
+}
+
 // A whole number of samples a second in range, or 0.
 std::int32_t parseRate(const char* text) {
     errno = 0;
@@ -78,7 +104,7 @@ int main(int argc, char** argv) {
             ++operands;
         } else if (arg == "--") {
             optionsEnded = true;
-        } else if (arg == "--help") {
+        } else if (arg == "--help" || arg == "-h") {
             std::printf("%s\n%s", usage, help);
             return 0;
         } else if (arg == "--version") {
@@ -104,24 +130,52 @@ int main(int argc, char** argv) {
         return commandLineError(operands < 2 ? "needs a score and an output file"
                                              : "takes one score and one output file");
     }
+    const bool toStdout = std::string_view(args.out) == "-";
+    const pitchime::render::Format format =
+        toStdout ? pitchime::render::Format::wav : pitchime::render::formatOf(args.out);
+    if (!toStdout && sameFile(args.score, args.out)) {
+        return commandLineError(std::string("the output file ") + args.out + " is the score");
+    }
+    if (format == pitchime::render::Format::unknown) {
+        return commandLineError(std::string("cannot write '") + args.out + "': OUT must end in " +
+                                pitchime::render::formatEndings + ", or be - for a WAV on standard output");
+    }
 
     const pitchime::Player& player = args.trill ? pitchime::trillPlayer : pitchime::threeVoicePlayer;
     if (std::string problem = pitchime::render::loadScore(args.score, player); !problem.empty()) {
         return failure(problem);
     }
-    // Make sure the output can be written before anything is played.
-    if (std::FILE* probe = std::fopen(args.out, "wb"); probe != nullptr) {
-        std::fclose(probe);
-    } else {
-        return failure(std::string("cannot write ") + args.out + ": " + std::strerror(errno));
+    const std::size_t rows = pitchime::run.score.rowCount();
+    const char* const rowsPlural = rows == 1 ? "" : "s";
+    if (format != pitchime::render::Format::wav) {
+        const pitchime::render::NotesOutcome outcome =
+            pitchime::render::renderToNotes(player, args.trill, format, args.out,
+                                            title(args.score, args.trill), args.trace ? stdout : nullptr);
+        if (!outcome.error.empty()) return failure(outcome.error);
+        std::printf("Wrote %.1f s, %zu row%s to %s (%zu note%s on %d counter%s)\n",
+                    static_cast<double>(outcome.playedUs) / 1e6, rows, rowsPlural, args.out, outcome.notes,
+                    outcome.notes == 1 ? "" : "s", outcome.counters, outcome.counters == 1 ? "" : "s");
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    // The WAV goes to standard output whole; the trace and the summary then
+    // go to standard error.
+    std::FILE* const report = toStdout ? stderr : stdout;
+    if (!toStdout) {
+        // Make sure the output can be written before anything is played.
+        if (std::FILE* probe = std::fopen(args.out, "wb"); probe != nullptr) {
+            std::fclose(probe);
+        } else {
+            return failure(std::string("cannot write ") + args.out + ": " + std::strerror(errno));
+        }
     }
 
+    std::FILE* const trace = args.trace ? report : nullptr;
     const pitchime::render::Outcome outcome =
-        pitchime::render::renderToWav(player, args.out, args.rate, args.trace ? stdout : nullptr);
+        toStdout ? pitchime::render::renderWavToStdout(player, args.rate, trace)
+                 : pitchime::render::renderToWav(player, args.out, args.rate, trace);
     if (!outcome.error.empty()) return failure(outcome.error);
-    const std::size_t rows = pitchime::run.score.rowCount();
-    std::printf("Wrote %.1f s, %zu row%s to %s (%d Hz)\n",
-                static_cast<double>(outcome.samples) / outcome.sampleRate, rows, rows == 1 ? "" : "s",
-                args.out, static_cast<int>(outcome.sampleRate));
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    std::fprintf(report, "Wrote %.1f s, %zu row%s to %s (%d Hz)\n",
+                 static_cast<double>(outcome.samples) / outcome.sampleRate, rows, rowsPlural,
+                 toStdout ? "standard output" : args.out, static_cast<int>(outcome.sampleRate));
+    return std::fflush(report) == 0 ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/console.h"
+#include "platform/platform.h"
 #include "session/run_sequence.h"
 #include "vboard/vboard.h"
 
@@ -20,12 +21,11 @@ std::string loadScore(const char* path, const Player& player) {
     return checkScore(run.score, player.rules);
 }
 
-Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t sampleRate, std::FILE* trace) {
-    // A fresh run of the loaded score: the board at power-up, everything
-    // else as at program start.
-    vboard::Options options = vboard::optionsFromEnvironment();
-    options.wavPath = wavPath;
-    options.wavRate = sampleRate;
+namespace {
+
+// A fresh run of the loaded score on a board with `options`: the board at
+// power-up, everything else as at program start.
+Outcome play(const Player& player, const vboard::Options& options, std::FILE* trace) {
     vboard::reset(options);
     Score loaded = std::move(run.score);
     resetRunState();
@@ -33,7 +33,7 @@ Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t samp
     buildDivisorTable(run.divisorTable);
 
     Outcome outcome;
-    outcome.sampleRate = sampleRate;
+    outcome.sampleRate = options.wavRate;
     std::FILE* const console = console::stream();
     console::setStream(nullptr);
     const RunPlan plan{.player = &player, .interactive = false, .playTrace = trace, .tailMs = tailMs};
@@ -42,8 +42,13 @@ Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t samp
         outcome.error = "the virtual tone board did not open (status " + std::to_string(status) + ")";
         return outcome;
     }
-    if (vboard::status().recording) {
+    // A WAV file that could not be created: nothing is played into it.
+    if (options.wavPath.empty() || vboard::status().recording) {
+        // In virtual time opening takes no time: the rows start now, and
+        // the run ends one tail after the last row.
+        const std::int64_t startUs = platform::nowUs();
         playRun(plan);
+        outcome.playedUs = platform::nowUs() - startUs - std::int64_t{tailMs} * 1000;
     } else {
         endRun();
     }
@@ -51,7 +56,29 @@ Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t samp
 
     const vboard::Status status = vboard::status();
     outcome.samples = status.counts.recordedSamples;
-    if (status.recordingFailed) outcome.error = std::string("writing ") + wavPath + " failed";
+    if (status.recordingFailed) outcome.error = "writing " + options.wavPath + " failed";
+    return outcome;
+}
+
+}  // namespace
+
+Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t sampleRate, std::FILE* trace) {
+    vboard::Options options = vboard::optionsFromEnvironment();
+    options.wavPath = wavPath;
+    options.wavRate = sampleRate;
+    return play(player, options, trace);
+}
+
+Outcome renderToWrites(const Player& player, std::size_t capacity, std::FILE* trace) {
+    vboard::Options options = vboard::optionsFromEnvironment();
+    options.wavPath.clear();
+    options.recordCapacity = capacity;
+    Outcome outcome = play(player, options, trace);
+    if (!outcome.error.empty()) return outcome;
+    if (vboard::status().counts.unrecorded > 0) {
+        outcome.error = "the board decoded more register writes than the score has room for";
+    }
+    outcome.writes = vboard::registerWrites();
     return outcome;
 }
 

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "playback/player.h"
+#include "vboard/vboard.h"
 
 namespace pitchime::render {
 
@@ -24,9 +26,11 @@ inline constexpr std::int32_t tailMs = 250;
 std::string loadScore(const char* path, const Player& player);
 
 struct Outcome {
-    std::string error;            // "" when the file was written
-    std::int64_t samples = 0;     // samples in the file
-    std::int32_t sampleRate = 0;  // samples a second
+    std::string error;                          // "" when the file was written
+    std::int64_t samples = 0;                   // samples in the file
+    std::int32_t sampleRate = 0;                // samples a second
+    std::int64_t playedUs = 0;                  // from the start of the first row to the end of the last
+    std::vector<vboard::RegisterWrite> writes;  // renderToWrites: what the board decoded
 };
 
 // Plays the loaded score with `player` as the programs do (rests the lines,
@@ -36,5 +40,10 @@ struct Outcome {
 // or nowhere when it is null; nothing else is printed. The virtual board's
 // other options come from the environment.
 Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t sampleRate, std::FILE* trace);
+
+// Plays the same way without sound, and keeps the first `capacity` 8254
+// register writes the board decodes, with their times since the start of
+// the first row; more than that is an error.
+Outcome renderToWrites(const Player& player, std::size_t capacity, std::FILE* trace);
 
 }  // namespace pitchime::render

@@ -133,38 +133,6 @@ TEST(Render, SummaryAndVersion) {
     EXPECT_EQ(version.out, "pitchime-render " PITCHIME_VERSION "\n");
 }
 
-TEST(Render, FailuresSayWhatWentWrongOnStandardError) {
-    const std::string good = writeTempFile("good.txt", "120\n1\n69,4\n");
-    const std::string out = tempPath("failed.wav");
-    const std::string missing = tempPath("no-such-score.txt");
-    const std::string rateError = "pitchime-render: --rate takes a whole number from 8000 to 192000, not ";
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        std::string message;  // the first line of standard error
-    };
-    const std::vector<Case> cases = {
-        {{good}, 2, "pitchime-render: needs a score and an output file"},
-        {{good, out, "extra"}, 2, "pitchime-render: takes one score and one output file"},
-        {{"--loud", good, out}, 2, "pitchime-render: unknown option '--loud'"},
-        {{good, out, "--rate"}, 2, "pitchime-render: --rate needs a value"},
-        {{"--rate", "7999", good, out}, 2, rateError + "'7999'"},
-        {{"--rate=44.1k", good, out}, 2, rateError + "'44.1k'"},
-        {{missing, out}, 1, "pitchime-render: cannot open score " + missing + ": No such file or directory"},
-        {{tempPath(""), out}, 1, "pitchime-render: cannot open score " + tempPath("") + ": Is a directory"},
-        {{good, tempPath("")}, 1, "pitchime-render: cannot write " + tempPath("") + ": Is a directory"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        std::filesystem::remove(out);
-        const RunResult r = run(programPath("pitchime-render"), {.args = c.args});
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(splitLines(r.err).at(0), c.message);
-        EXPECT_FALSE(std::filesystem::exists(out));
-    }
-}
-
 TEST(Render, ScoresAreCheckedByTheRulesOfTheChosenPlayer) {
     // Refused before the output file is touched.
     const std::string fourVoices = "120\n4\n60,62,64,65,4\n";

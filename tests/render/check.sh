@@ -1,0 +1,50 @@
+#!/bin/sh
+# pitchime-render's outputs checked by other programs, and its command line.
+# Every score of outputs.txt is rendered to a MIDI file, whose notes midicsv
+# reads back, and to a piano roll, which rsvg-convert must turn into a PNG
+# and whose bars per counter are counted; OUT - must write the same WAV as
+# a file. Then every command line of refusals.txt.
+# Usage: check.sh PITCHIME-RENDER DATA-DIR WORK-DIR
+set -u
+render=$1 data=$2 work=$3
+rm -rf "$work" && mkdir -p "$work/r/dir.wav" "$work/r/dir.svg" || exit 1
+failed=0
+fail() { echo "FAIL: $*"; failed=1; }
+
+grep -v '^#' "$data/outputs.txt" | while read -r name flags bars; do
+    [ "$flags" = - ] && flags=
+    out=$work/$name
+    "$render" $flags "$data/$name.txt" "$out.mid" >/dev/null || fail "$name.mid"
+    "$render" $flags "$data/$name.txt" "$out.svg" >/dev/null || fail "$name.svg"
+    midicsv "$out.mid" | awk -F', *' '
+        $3 == "Header" { division = $6 }
+        $3 == "Tempo" { tempo = $4 }
+        $3 == "Title_t" { gsub(/"/, "", $4); sub(/counter /, "", $4); track[$1] = $4 }
+        function ms(tick) { return int(tick * tempo / division / 1000 + 0.5) }
+        $3 == "Note_on_c" && $6 > 0 { start[$1 " " $5] = $2; next }
+        $3 == "Note_off_c" || $3 == "Note_on_c" { print track[$1], ms(start[$1 " " $5]), ms($2), $5 }
+    ' | sort -k2,2n -k1,1n | diff -u "$data/$name.notes" - || fail "$name.mid notes"
+    rsvg-convert "$out.svg" -o "$out.png" || fail "$name.svg does not convert"
+    got=$(for c in 0 1 2; do grep -c "class=\"note c$c\"" "$out.svg"; done | paste -sd/)
+    [ "$got" = "$bars" ] || fail "$name.svg bars $got, not $bars"
+    "$render" --trace $flags "$data/$name.txt" - >"$out-stdout.wav" 2>/dev/null || fail "$name to -"
+    "$render" $flags "$data/$name.txt" "$out.wav" >/dev/null || fail "$name.wav"
+    cmp "$out.wav" "$out-stdout.wav" || fail "$name: - writes another WAV"
+    [ $failed = 0 ] || exit 1
+done || failed=1
+
+r=$work/r/
+printf '120\n1\n69,4\n' >"${r}good.txt" && cp "${r}good.txt" "${r}good.svg"
+before=$(ls -A "$r")
+grep -v '^#' "$data/refusals.txt" | while IFS='	' read -r status args first; do
+    eval "set -- $(echo "$args" | sed "s|@|$r|g")"
+    first=$(echo "$first" | sed "s|@|$r|g")
+    "$render" "$@" >"$work/stdout" 2>"$work/stderr"
+    got=$?
+    if [ "$status" = 0 ]; then shown=$(head -n 1 "$work/stdout"); else shown=$(head -n 1 "$work/stderr"); fi
+    [ "$got" = "$status" ] && [ "$shown" = "$first" ] || fail "$args: status $got, '$shown'"
+    [ "$status" = 0 ] || [ ! -s "$work/stdout" ] || fail "$args: wrote to standard output"
+    [ "$(ls -A "$r")" = "$before" ] || fail "$args: left $(ls -A "$r")"
+    [ $failed = 0 ] || exit 1
+done || failed=1
+exit $failed
