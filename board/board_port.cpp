@@ -24,6 +24,7 @@ void writeLocked(const std::uint8_t* bytes, std::uint32_t size) {
     }
     boardPort.deviceStatus =
         FT_Write(boardPort.handle, const_cast<std::uint8_t*>(bytes), size, &boardPort.bytesWritten);
+    if (boardPort.writeFailure == 0) boardPort.writeFailure = boardPort.deviceStatus;
 }
 
 std::uint32_t closeLocked() {
@@ -112,6 +113,29 @@ void writeIdle() {
 std::uint32_t close() {
     std::lock_guard guard(portLock);
     return closeLocked();
+}
+
+void reportWriteFailure(std::size_t scoreLine) {
+    std::uint32_t status = 0;
+    {
+        std::lock_guard guard(portLock);
+        if (boardPort.writeFailureReported) return;
+        status = boardPort.writeFailure;
+        boardPort.writeFailureReported = status != 0;
+    }
+    // Printed outside the lock: the interrupt release takes the console
+    // before the port.
+    if (status == 0) return;
+    if (scoreLine == 0) {
+        console::note(
+            "The board stopped taking writes before the tune began (status %u); the tune goes on "
+            "without sound",
+            static_cast<unsigned>(status));
+    } else {
+        console::note("The board stopped taking writes at line %" PRIu64
+                      " of the score (status %u); the tune goes on without sound",
+                      static_cast<std::uint64_t>(scoreLine), static_cast<unsigned>(status));
+    }
 }
 
 std::uint32_t restAndClose() {

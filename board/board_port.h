@@ -5,6 +5,7 @@
 // close, and nothing reaches the device after the close.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "d2xx/d2xx.h"
@@ -30,6 +31,10 @@ struct BoardPort {
     bool isOpen = false;
     // Set by close, for good: later opens, writes and closes reach no device.
     bool released = false;
+    // Status of the first device write that failed, 0 while none has; and
+    // whether the user has been told.
+    std::uint32_t writeFailure = 0;
+    bool writeFailureReported = false;
 };
 
 extern BoardPort boardPort;
@@ -50,6 +55,10 @@ void writeIdle();
 // Closes the device, for good; on a session that is not open reaches no
 // device and returns FT_INVALID_HANDLE. Later operations reach no device.
 std::uint32_t close();
+// Tells the user, once, on standard error, that the device stopped taking
+// writes, if it has: while the row of `scoreLine` played, or before the
+// tune for 0. Nothing else is printed or waited for.
+void reportWriteFailure(std::size_t scoreLine);
 // writeIdle then close as one step: no other write can come between them.
 // Returns the status of the close.
 std::uint32_t restAndClose();

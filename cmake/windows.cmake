@@ -54,6 +54,8 @@ add_custom_target(pitchime_ftd2xx_implib DEPENDS ${pitchime_ftd2xx_implib})
 
 add_library(pitchime_d2xx INTERFACE)
 target_link_libraries(pitchime_d2xx INTERFACE ${pitchime_ftd2xx_implib})
+# What the driver's status codes mean, for the programs' failure messages.
+target_sources(pitchime_d2xx INTERFACE ${PROJECT_SOURCE_DIR}/d2xx/vendor_status.cpp)
 add_dependencies(pitchime_d2xx pitchime_ftd2xx_implib)
 
 # The virtual tone board as a stand-in FTD2XX.dll, exporting the seven calls

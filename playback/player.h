@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "score/check.h"
@@ -46,8 +47,9 @@ namespace rowFrame {
 // 64 / L sixty-fourth notes, as printed and (in the three-voice player) waited.
 std::int32_t durationMs(std::int32_t lengthValue);
 // Stamps the end, prints "REAL:\t" and the elapsed ticks with two line ends,
-// adds the row's quarter-note time to quarterSum.
-void finish(std::int32_t lengthValue);
+// adds the row's quarter-note time to quarterSum, and reports a board that
+// stopped taking writes during the row (`row`, from 0).
+void finish(std::int32_t lengthValue, std::size_t row);
 // Loads note's count into counter `address`, low byte then high byte, each
 // register write followed by its trace line.
 void writeCount(std::int32_t note, int address);

@@ -26,7 +26,7 @@ void writeCount(std::int32_t note, int address) {
 
 std::int32_t durationMs(std::int32_t lengthValue) { return (64 / lengthValue) * sixtyFourthMs; }
 
-void finish(std::int32_t lengthValue) {
+void finish(std::int32_t lengthValue, std::size_t row) {
     tempoStats.rowEnd = platform::clockMs();
     // The 32-bit millisecond clock wraps after 24.8 days; the difference
     // taken modulo 2^32 is the row's true length across the wrap too.
@@ -34,6 +34,7 @@ void finish(std::int32_t lengthValue) {
                                                    static_cast<std::uint32_t>(tempoStats.rowStart));
     console::lineInt("REAL:\t", elapsed);
     console::line();
+    board::reportWriteFailure(row + 3);
     // elapsed * L / 4 in 32 bits: a huge length value wraps the way 32-bit
     // arithmetic does instead of overflowing into undefined behaviour.
     auto product = static_cast<std::int32_t>(static_cast<std::uint32_t>(elapsed) *

@@ -52,7 +52,7 @@ void playScore() {
         console::line();
 
         platform::sleepMs(wait);
-        rowFrame::finish(length);
+        rowFrame::finish(length, r);
     }
 }
 

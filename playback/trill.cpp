@@ -33,7 +33,7 @@ void playScore() {
             sound(row[0]);
             sound(row[1]);
         }
-        rowFrame::finish(length);
+        rowFrame::finish(length, r);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -10,9 +11,11 @@
 #include "board/board_port.h"
 #include "board/divisor_table.h"
 #include "common/console.h"
+#include "d2xx/d2xx.h"
 #include "platform/platform.h"
 #include "score/check.h"
 #include "score/score.h"
+#include "session/info.h"
 
 namespace pitchime {
 
@@ -53,11 +56,14 @@ void closeScoreFile() {
     scoreFileClosed = true;
 }
 
-bool openScoreFile(const char* path) {
+// Sets `error` to the system's reason when the file cannot be opened.
+bool openScoreFile(const char* path, int& error) {
     // A directory opens for reading on some systems but holds no lines:
     // it counts as a file that cannot be opened.
     std::error_code ignored;
-    std::FILE* f = std::filesystem::is_directory(path, ignored) ? nullptr : std::fopen(path, "rb");
+    const bool directory = std::filesystem::is_directory(path, ignored);
+    std::FILE* f = directory ? nullptr : std::fopen(path, "rb");
+    error = directory ? EISDIR : errno;
     std::lock_guard guard(scoreFileLock);
     if (scoreFileClosed && f) {
         std::fclose(f);
@@ -176,6 +182,8 @@ int runSession(int argc, char** argv, const Player& player) {
     const std::uint32_t openStatus = board::open();
     if (openStatus != 0) {
         console::lineUnsigned("Failed... Code: ", openStatus);
+        console::note("Cannot open the board (code %u): %s", static_cast<unsigned>(openStatus),
+                      d2xx::openFailureReason(openStatus));
         return 0;
     }
     console::text("Successed!\n");
@@ -187,10 +195,12 @@ int runSession(int argc, char** argv, const Player& player) {
         readTypedFileName();
     }
     const char* fileName = hasArgument ? argv[1] : typedFileName.c_str();
-    const bool opened = openScoreFile(fileName);
+    int openError = 0;
+    const bool opened = openScoreFile(fileName, openError);
     console::line();
     if (!opened) {
         if (hasArgument || !typedFileName.empty()) console::line("Error!");
+        noteScoreNotOpened(hasArgument || !typedFileName.empty() ? fileName : nullptr, openError);
         return 0;
     }
     console::line("Opened!");
@@ -203,6 +213,7 @@ int runSession(int argc, char** argv, const Player& player) {
         return 0;
     }
     startCounters();
+    board::reportWriteFailure(0);
     setTempo();
 
     {
@@ -214,6 +225,7 @@ int runSession(int argc, char** argv, const Player& player) {
     console::lineInt("64th note time:\t", sixtyFourthMs);
     console::lineInt("PART:\t", score.part);
     console::line();
+    noteScoreWarnings(score, player.rules);
     console::line("READY?");
     platform::waitKey();
 

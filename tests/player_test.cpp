@@ -178,7 +178,7 @@ TEST_F(PlayerTest, TempoFiguresKeepTo32BitArithmetic) {
     tempoStats.rowStart = platform::clockMs();
     platform::sleepMs(5);
     console::setStream(output);
-    rowFrame::finish(2147483647);
+    rowFrame::finish(2147483647, 0);
     EXPECT_EQ(tempoStats.quarterSum, 2147483643 / 4);
 }
 
