@@ -157,6 +157,22 @@ void finishRecording(Board& b, std::int64_t tUs) {
     std::fprintf(stderr, "virtual tone board: writing WAV file %s failed\n", s.options.wavPath.c_str());
 }
 
+// A WAV file that stops taking writes (a full disk, a pipe whose reader has
+// gone) ends the recording there, with one line; the board plays on.
+void abandonRecording(Board& b) {
+    const int error = errno;
+    State& s = b.state;
+    s.counts.recording = false;
+    s.counts.recordingFailed = true;
+    s.counts.recordedSamples = b.recording.wav.dataBytes / sizeof(std::int16_t);
+    std::fclose(b.recording.file);
+    b.recording.file = nullptr;
+    std::fprintf(stderr,
+                 "virtual tone board: writing WAV file %s failed: %s; the recording stops here, the tune "
+                 "plays on\n",
+                 s.options.wavPath.c_str(), std::strerror(error));
+}
+
 void powerUp(Board& b, const Options& options) {
     // A recording still open ends now, as if the board were unplugged.
     finishRecording(b, platform::nowUs() - b.state.epochUs);
@@ -235,7 +251,10 @@ void violation(State& s, std::int64_t tUs, const char* format, ...) {
 // traced, and heard.
 void handleRegisterWrite(Board& b, std::int64_t tUs, int address, std::uint8_t value) {
     State& s = b.state;
-    if (s.counts.recording) audio::recordingWrite(b.recording, tUs, address, value);
+    if (s.counts.recording) {
+        audio::recordingWrite(b.recording, tUs, address, value);
+        if (b.recording.wav.failed) abandonRecording(b);
+    }
     ++s.counts.registerWrites;
     if (s.record.size() < s.options.recordCapacity) {
         s.record.push_back(RegisterWrite{tUs, address, value});
