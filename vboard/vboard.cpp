@@ -122,11 +122,14 @@ void closeTrace(Board& b) {
 }
 
 // How far each output swings the mix, in full scale. Through the coupling
-// capacitor one output can reach twice its swing away from where the mix
-// settled (a counter that sat high through a rest and then starts swinging
-// low), so three of them need 6 x 0.15 = 0.9 of full scale, and the ringing
-// of band-limited edges fits in the rest: a three-voice board never clips.
-constexpr double outputSwing = 0.15;
+// capacitor a mix that settled with every counter parked by a rest is
+// three swings off centre, and three outputs starting in unison then add
+// their swings to that offset; near the top of the band each square wave's
+// edges ring up to its fundamental's peak, 4 / pi of its swing. The worst
+// case found, three voices in unison on a note just below the sample rate's
+// band edge after a long rest, peaks at 7.8 swings: 0.12 leaves it at 0.94
+// of full scale, so no sum of the three outputs clips.
+constexpr double outputSwing = 0.12;
 
 // Opens the WAV file of a session that has just begun at `tUs`; sample 0 is then.
 void startRecording(Board& b, std::int64_t tUs) {
