@@ -12,12 +12,15 @@
 #include "playback/run_state.h"
 #include "render/output.h"
 #include "render/render.h"
+#include "score/warnings.h"
 
 namespace {
 
 constexpr const char* program = "pitchime-render";
 
-constexpr const char* usage = "Usage: pitchime-render [--trill] [--rate HZ] [--trace] SCORE OUT\n";
+constexpr const char* usage =
+    "Usage: pitchime-render [--trill] [--rate HZ] [--trace] SCORE OUT\n"
+    "       pitchime-render --check [--trill] SCORE\n";
 
 constexpr const char* help =
     "Plays SCORE on the virtual tone board with the players of pitchime, in\n"
@@ -33,6 +36,8 @@ constexpr const char* help =
     "               (default: one counter per voice, as pitchime does)\n"
     "  --rate HZ    samples a second, 8000 to 192000 (default 48000)\n"
     "  --trace      print the row and register trace the programs print\n"
+    "  --check      write nothing: print the score's warnings, or why it is\n"
+    "               refused; exit 0 when it plays, 1 when it is refused\n"
     "  -h, --help   print this help and exit\n"
     "  --version    print the version and exit\n"
     "\n"
@@ -45,6 +50,7 @@ constexpr std::int32_t maxRate = 192000;
 struct Arguments {
     bool trill = false;
     bool trace = false;
+    bool check = false;
     std::int32_t rate = 48000;
     const char* score = nullptr;
     const char* out = nullptr;
@@ -90,6 +96,22 @@ std::int32_t parseRate(const char* text) {
     return static_cast<std::int32_t>(value);
 }
 
+// --check: the score's warnings or its refusal on standard output.
+int checkOnly(const char* score, bool trill, int operands) {
+    if (operands != 1) return commandLineError("--check takes one score and no output file");
+    const pitchime::Player& player = trill ? pitchime::trillPlayer : pitchime::threeVoicePlayer;
+    const std::string problem = pitchime::render::loadScore(score, player);
+    if (!problem.empty() && !problem.starts_with("Score error:")) return failure(problem);
+    if (!problem.empty()) {
+        std::printf("%s\n", problem.c_str());
+        std::fflush(stdout);
+        return 1;
+    }
+    for (const std::string& warning : pitchime::scoreWarnings(pitchime::run.score, player.rules))
+        std::printf("%s\n", warning.c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,6 +136,8 @@ int main(int argc, char** argv) {
             args.trill = true;
         } else if (arg == "--trace") {
             args.trace = true;
+        } else if (arg == "--check") {
+            args.check = true;
         } else if (arg == "--rate" || arg.starts_with("--rate=")) {
             const char* value = arg == "--rate" ? (i + 1 < argc ? argv[++i] : nullptr) : argv[i] + 7;
             if (value == nullptr) return commandLineError("--rate needs a value");
@@ -126,6 +150,7 @@ int main(int argc, char** argv) {
             return commandLineError("unknown option '" + std::string(arg) + "'");
         }
     }
+    if (args.check) return checkOnly(args.score, args.trill, operands);
     if (operands != 2) {
         return commandLineError(operands < 2 ? "needs a score and an output file"
                                              : "takes one score and one output file");

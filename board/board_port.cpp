@@ -19,6 +19,7 @@ void writeLocked(BoardPort& port, const std::uint8_t* bytes, std::uint32_t size)
     // (unplugged mid-tune) leaves the run to go on to its end, printing every
     // row and the tempo report, and closing as usual.
     port.deviceStatus = FT_Write(port.handle, const_cast<std::uint8_t*>(bytes), size, &port.bytesWritten);
+    if (port.writeFailure == 0) port.writeFailure = port.deviceStatus;
 }
 
 std::uint32_t closeLocked(BoardPort& port) {
@@ -43,6 +44,8 @@ void resetPort(BoardPort& port) {
     port.details = DeviceDetails{};
     port.isOpen = false;
     port.released = false;
+    port.writeFailure = 0;
+    port.writeFailureReported = false;
     port.frame = {};
 }
 
@@ -124,6 +127,29 @@ void writeIdle(BoardPort& port) {
 std::uint32_t close(BoardPort& port) {
     std::lock_guard guard(port.lock);
     return closeLocked(port);
+}
+
+void reportWriteFailure(BoardPort& port, std::size_t scoreLine) {
+    std::uint32_t status = 0;
+    {
+        std::lock_guard guard(port.lock);
+        if (port.writeFailureReported) return;
+        status = port.writeFailure;
+        port.writeFailureReported = status != 0;
+    }
+    // Printed outside the lock: the interrupt release takes the console
+    // before the port.
+    if (status == 0) return;
+    if (scoreLine == 0) {
+        console::note(
+            "The board stopped taking writes before the tune began (status %u); the tune goes on "
+            "without sound",
+            static_cast<unsigned>(status));
+    } else {
+        console::note("The board stopped taking writes at line %" PRIu64
+                      " of the score (status %u); the tune goes on without sound",
+                      static_cast<std::uint64_t>(scoreLine), static_cast<unsigned>(status));
+    }
 }
 
 std::uint32_t restAndClose(BoardPort& port) {

@@ -7,6 +7,7 @@
 // the device after the close.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -38,6 +39,10 @@ struct BoardPort {
     // The next register write, encoded (encodeWriteFrame) before it is sent.
     // Only the playing thread encodes and sends frames.
     WriteFrame frame{};
+    // Status of the first device write that failed, 0 while none has; and
+    // whether the user has been told.
+    std::uint32_t writeFailure = 0;
+    bool writeFailureReported = false;
 };
 
 namespace board {
@@ -58,6 +63,10 @@ void writeIdle(BoardPort& port);
 // Closes the device, for good; on a port that is not open reaches no
 // device and returns FT_INVALID_HANDLE. Later operations reach no device.
 std::uint32_t close(BoardPort& port);
+// Tells the user, once, on standard error, that the device stopped taking
+// writes, if it has: while the row of `scoreLine` played, or before the
+// tune for 0. Nothing else is printed or waited for.
+void reportWriteFailure(BoardPort& port, std::size_t scoreLine);
 // writeIdle then close as one step: no other write can come between them.
 // Returns the status of the close.
 std::uint32_t restAndClose(BoardPort& port);

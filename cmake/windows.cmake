@@ -55,6 +55,8 @@ add_custom_target(pitchime_ftd2xx_implib DEPENDS ${pitchime_ftd2xx_implib})
 
 add_library(pitchime_d2xx_dll INTERFACE)
 target_link_libraries(pitchime_d2xx_dll INTERFACE ${pitchime_ftd2xx_implib})
+# What the driver's status codes mean, for the programs' failure messages.
+target_sources(pitchime_d2xx_dll INTERFACE ${PROJECT_SOURCE_DIR}/d2xx/vendor_status.cpp)
 add_dependencies(pitchime_d2xx_dll pitchime_ftd2xx_implib)
 
 # A program run from standin/ talks to the virtual board, one run from the

@@ -11,6 +11,7 @@ namespace pitchime::console {
 
 namespace {
 std::FILE* out = stdout;
+std::FILE* notes = stderr;
 
 // Serialises output. Recursive, so that a Hold can wrap the calls of a line
 // and the seizing thread keeps printing while it owns the console for good.
@@ -100,6 +101,20 @@ void format(const char* fmt, ...) {
     std::vfprintf(out, fmt, args);
     va_end(args);
 }
+
+void note(const char* fmt, ...) {
+    if (!notes) return;
+    Hold whole;
+    if (out) std::fflush(out);
+    va_list args;
+    va_start(args, fmt);
+    std::vfprintf(notes, fmt, args);
+    va_end(args);
+    std::fputc('\n', notes);
+    std::fflush(notes);
+}
+
+void setNoteStream(std::FILE* stream) { notes = stream; }
 
 void clear() {
     Hold whole;

@@ -39,6 +39,17 @@ __attribute__((format(printf, 1, 2)))
 #endif
 void format(const char* fmt, ...);
 
+// One line for the user beside the program's output (a warning, the
+// reason for a failure), printf-style without the line end, on standard
+// error unless setNoteStream says otherwise. Standard output is flushed
+// first, so that the two come out in program order on a terminal.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void note(const char* fmt, ...);
+// Where note() writes; nullptr silences it (tests, the fuzzer).
+void setNoteStream(std::FILE* stream);
+
 // Clears the console where that makes sense (platform::clearConsole), in
 // order with the output around it.
 void clear();

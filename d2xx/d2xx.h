@@ -57,4 +57,9 @@ inline constexpr std::uint32_t FT_FLAGS_OPENED = 1;
 inline constexpr int serialNumberSize = 16;
 inline constexpr int descriptionSize = 64;
 
+// What a failed FT_Open's status means with the implementation linked in,
+// and what the user can try: one line of text without a line end. Every
+// implementation of the calls provides it.
+const char* openFailureReason(FT_STATUS status);
+
 }  // namespace pitchime::d2xx

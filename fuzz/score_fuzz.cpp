@@ -286,6 +286,9 @@ std::string runProgram(const Player& player, std::size_t expectedWrites, std::in
     std::FILE* out = open_memstream(&buffer, &length);
     FUZZ_CHECK(out != nullptr, "open_memstream failed");
     console::setStream(out);
+    // Warnings and failure notes are only computed: printing them for
+    // every input would slow the fuzzer down.
+    console::setNoteStream(nullptr);
     std::string name = player.playScore == trill::playScore ? "pitchime-trill" : "pitchime";
     std::string path = scorePath();
     char* argv[] = {name.data(), path.data(), nullptr};

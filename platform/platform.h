@@ -41,7 +41,8 @@ void restoreConsole();
 // other than the main thread, while the main thread goes on; `release` never
 // returns. A further Ctrl+C while it runs must change nothing: neither end
 // the process nor start `release` again. Returns false if the platform
-// refused.
+// refused. Where the system would end a process that writes to a pipe whose
+// reader has gone, such writes are made to fail instead.
 bool installInterrupt(void (*release)());
 
 // Blocks the calling thread until another thread ends the process.

@@ -176,6 +176,13 @@ bool installInterrupt(void (*release)()) {
     byDefault.sa_handler = SIG_DFL;
     sigemptyset(&byDefault.sa_mask);
     if (sigaction(SIGINT, &byDefault, nullptr) != 0) return false;
+    // A pipe whose reader has gone (the output, or a recording of the
+    // virtual board) must not end the run with the board sounding: its
+    // writes fail with EPIPE instead, and the run goes on to its end.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    if (sigaction(SIGPIPE, &ignore, nullptr) != 0) return false;
     std::thread([interrupt, release] {
         int signal = 0;
         while (sigwait(&interrupt, &signal) != 0) {

@@ -3,6 +3,7 @@
 // (run_state.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "playback/run_state.h"
@@ -41,8 +42,9 @@ namespace rowTiming {
 // 64 / L sixty-fourth notes, as printed and (in the three-voice player) waited.
 std::int32_t durationMs(std::int32_t lengthValue);
 // Stamps the end, prints "REAL:\t" and the elapsed ticks with two line ends,
-// adds the row's quarter-note time to quarterSum.
-void finish(std::int32_t lengthValue);
+// adds the row's quarter-note time to quarterSum, and reports a board that
+// stopped taking writes during the row (`row`, from 0).
+void finish(std::int32_t lengthValue, std::size_t row);
 }  // namespace rowTiming
 
 }  // namespace pitchime

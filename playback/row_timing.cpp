@@ -19,7 +19,7 @@ namespace rowTiming {
 
 std::int32_t durationMs(std::int32_t lengthValue) { return (64 / lengthValue) * run.sixtyFourthMs; }
 
-void finish(std::int32_t lengthValue) {
+void finish(std::int32_t lengthValue, std::size_t row) {
     TempoStats& stats = run.tempoStats;
     stats.rowEnd = platform::clockMs();
     // The 32-bit millisecond clock wraps after 24.8 days; the difference
@@ -28,6 +28,8 @@ void finish(std::int32_t lengthValue) {
                                                    static_cast<std::uint32_t>(stats.rowStart));
     console::lineInt("REAL:\t", elapsed);
     console::line();
+    // Rows are counted from the score's third line.
+    board::reportWriteFailure(run.boardPort, row + 3);
     // elapsed * L / 4 in 32 bits: a huge length value wraps the way 32-bit
     // arithmetic does instead of overflowing into undefined behaviour.
     auto product = static_cast<std::int32_t>(static_cast<std::uint32_t>(elapsed) *

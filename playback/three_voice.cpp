@@ -49,7 +49,7 @@ void playScore() {
         console::line();
 
         platform::sleepMs(wait);
-        rowTiming::finish(length);
+        rowTiming::finish(length, r);
     }
 }
 

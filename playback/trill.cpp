@@ -33,7 +33,7 @@ void playScore() {
             sound(row[0]);
             sound(row[1]);
         }
-        rowTiming::finish(length);
+        rowTiming::finish(length, r);
     }
 }
 

@@ -7,11 +7,11 @@
 #include <random>
 
 #include "platform/binary_stdout.h"
+#include "playback/run_state.h"
 #include "render/midi_out.h"
 #include "render/piano_roll.h"
 #include "render/render.h"
 #include "render/tones.h"
-#include "playback/run_state.h"
 
 namespace pitchime::render {
 

@@ -34,6 +34,31 @@ const char* encodingHint(std::string_view first) {
     return "";
 }
 
+// Why a first line of plain text gives no BPM: it starts with words.
+std::string wordsHint(std::string_view first) {
+    const std::size_t start = first.find_first_not_of(" \t");
+    if (start == std::string_view::npos || (first[start] >= '0' && first[start] <= '9')) return "";
+    if (first[start] == '-' || first[start] == '+' || first.size() > 40) return "";
+    for (const char c : first)
+        if ((c < 0x20 || c > 0x7E) && c != '\t') return "";
+    return "; line 1 is \"" + std::string(first) + "\", which is not a number";
+}
+
+bool isBlankLine(std::string_view line) {
+    return line.find_first_not_of(" \t\n\v\f\r") == std::string_view::npos;
+}
+
+// For a row with too few values: whether it is numbers separated by
+// blanks or semicolons rather than commas.
+const char* separatorHint(std::string_view line) {
+    if (line.find_first_not_of("0123456789+- \t;") != std::string_view::npos) return "";
+    const std::size_t digit = line.find_first_of("0123456789");
+    const std::size_t gap = line.find_first_not_of("0123456789", digit);
+    if (digit == std::string_view::npos || line.find_first_of("0123456789", gap) == std::string_view::npos)
+        return "";
+    return "; values are separated by commas";
+}
+
 }  // namespace
 
 std::int32_t sixtyFourthMsFor(std::int32_t bpm) {
@@ -46,7 +71,8 @@ std::string checkScore(const Score& s, const PlayRules& rules) {
     if (s.lineCount() < 1) return problem(1, "the file is empty; the first line must give the BPM");
     const std::int32_t bpm = s.bpm;
     if (bpm < 1)
-        return problem(1, "BPM is %" PRId32 ", it must be 1 or more%s", bpm, encodingHint(s.line(0)));
+        return problem(1, "BPM is %" PRId32 ", it must be 1 or more%s%s", bpm, encodingHint(s.line(0)),
+                       wordsHint(s.line(0)).c_str());
     if (s.lineCount() < 2) {
         // A file whose lines end in CR alone is all one line.
         const bool crOnly = s.line(0).find('\r') != std::string_view::npos;
@@ -68,10 +94,13 @@ std::string checkScore(const Score& s, const PlayRules& rules) {
     for (std::size_t r = 0; r < s.rowCount(); ++r) {
         ScoreRow row = s.row(r);
         std::size_t fileLine = r + 3;
-        if (row.size() < needed)
-            return problem(fileLine, "%" PRIu64 " value%s, a row needs at least %" PRIu64,
-                           static_cast<std::uint64_t>(row.size()), row.size() == 1 ? "" : "s",
+        if (row.size() < needed && isBlankLine(s.line(r + 2)))
+            return problem(fileLine, "the line is blank, a row needs at least %" PRIu64 " values",
                            static_cast<std::uint64_t>(needed));
+        if (row.size() < needed)
+            return problem(fileLine, "%" PRIu64 " value%s, a row needs at least %" PRIu64 "%s",
+                           static_cast<std::uint64_t>(row.size()), row.size() == 1 ? "" : "s",
+                           static_cast<std::uint64_t>(needed), separatorHint(s.line(r + 2)));
         std::int32_t length = row[s.part];
         if (length < 1)
             return problem(fileLine, "length value %" PRId32 " in column %" PRId64 ", it must be 1 or more",

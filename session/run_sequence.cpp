@@ -4,6 +4,7 @@
 
 #include "common/console.h"
 #include "platform/platform.h"
+#include "session/info.h"
 
 namespace pitchime {
 
@@ -19,6 +20,7 @@ void printHeader(const RunPlan& plan) {
     console::lineInt("64th note time:\t", run.sixtyFourthMs);
     console::lineInt("PART:\t", run.score.part);
     console::line();
+    noteScoreWarnings(run.score, plan.player->rules);
     console::line("READY?");
 }
 
@@ -71,6 +73,7 @@ std::uint32_t openRun(const RunPlan& plan) {
 
 void playRun(const RunPlan& plan) {
     startCounters(run.boardPort);
+    board::reportWriteFailure(run.boardPort, 0);
     setTempo();
     if (plan.interactive) {
         printHeader(plan);

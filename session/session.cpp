@@ -4,8 +4,10 @@
 #include <string>
 
 #include "common/console.h"
+#include "d2xx/d2xx.h"
 #include "platform/platform.h"
 #include "score/check.h"
+#include "session/info.h"
 #include "session/run_sequence.h"
 
 namespace pitchime {
@@ -61,6 +63,8 @@ int runSession(int argc, char** argv, const Player& player) {
     console::line("Opening FT245R...");
     if (const std::uint32_t openStatus = openRun(plan); openStatus != 0) {
         console::lineUnsigned("Failed... Code: ", openStatus);
+        console::note("Cannot open the board (code %u): %s", static_cast<unsigned>(openStatus),
+                      d2xx::openFailureReason(openStatus));
         return 0;
     }
 
@@ -74,7 +78,9 @@ int runSession(int argc, char** argv, const Player& player) {
     const bool opened = openScoreFile(run.scoreFile, plan.scoreName, openError);
     console::line();
     if (!opened) {
-        if (hasArgument || !run.typedFileName.empty()) console::line("Error!");
+        const bool named = hasArgument || !run.typedFileName.empty();
+        if (named) console::line("Error!");
+        noteScoreNotOpened(named ? plan.scoreName : nullptr, openError);
         return 0;
     }
     console::line("Opened!");

@@ -39,7 +39,8 @@ TEST(HostileScores, EveryFileHasItsOutcomeAndEveryRefusalIsCovered) {
     // Each reason the checker can give appears at least once.
     for (const char* reason : {"the file is empty", "BPM is", "no PART line", "it must be 0 or more",
                                "plays at most", "no rows to play", "a row needs at least", "length value",
-                               "is outside 0 to 127", "lines end in CR alone", "byte-order mark", "UTF-16"}) {
+                               "is outside 0 to 127", "lines end in CR alone", "byte-order mark", "UTF-16",
+                               "separated by commas", "the line is blank", "which is not a number"}) {
         EXPECT_TRUE(std::any_of(m.cases.begin(), m.cases.end(), [&](const test::HostileCase& c) {
             return c.pitchime.find(reason) != std::string::npos || c.trill.find(reason) != std::string::npos;
         })) << reason;

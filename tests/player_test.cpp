@@ -176,7 +176,7 @@ TEST_F(PlayerTest, TempoFiguresKeepTo32BitArithmetic) {
     run.tempoStats.rowStart = platform::clockMs();
     platform::sleepMs(5);
     console::setStream(output);
-    rowTiming::finish(2147483647);
+    rowTiming::finish(2147483647, 0);
     EXPECT_EQ(run.tempoStats.quarterSum, 2147483643 / 4);
 }
 

@@ -11,11 +11,30 @@ namespace pitchime::vboard {
 
 namespace {
 // How far each output swings the mix, in full scale. Through the coupling
-// capacitor one output can reach twice its swing away from where the mix
-// settled (a counter that sat high through a rest and then starts swinging
-// low), so three of them need 6 x 0.15 = 0.9 of full scale, and the ringing
-// of band-limited edges fits in the rest: a three-voice board never clips.
-constexpr double outputSwing = 0.15;
+// capacitor a mix that settled with every counter parked by a rest is
+// three swings off centre, and three outputs starting in unison then add
+// their swings to that offset; near the top of the band each square wave's
+// edges ring up to its fundamental's peak, 4 / pi of its swing. The worst
+// case found, three voices in unison on a note just below the sample rate's
+// band edge after a long rest, peaks at 7.8 swings: 0.12 leaves it at 0.94
+// of full scale, so no sum of the three outputs clips.
+constexpr double outputSwing = 0.12;
+
+// A WAV file that stops taking writes (a full disk, a pipe whose reader has
+// gone) ends the recording there, with one line; the board plays on.
+void abandonRecording(Board& b) {
+    const int error = errno;
+    State& s = b.state;
+    s.recording = false;
+    s.recordingFailed = true;
+    s.counts.recordedSamples = b.recording.wav.dataBytes / sizeof(std::int16_t);
+    std::fclose(b.recording.file);
+    b.recording.file = nullptr;
+    std::fprintf(stderr,
+                 "virtual tone board: writing WAV file %s failed: %s; the recording stops here, the tune "
+                 "plays on\n",
+                 s.options.wavPath.c_str(), std::strerror(error));
+}
 }  // namespace
 
 void startRecording(Board& b, std::int64_t tUs) {
@@ -32,6 +51,12 @@ void startRecording(Board& b, std::int64_t tUs) {
     s.recordingFailed = true;
     std::fprintf(stderr, "virtual tone board: cannot create WAV file %s: %s\n", s.options.wavPath.c_str(),
                  std::strerror(errno));
+}
+
+void recordRegisterWrite(Board& b, std::int64_t tUs, int address, std::uint8_t value) {
+    if (!b.state.recording) return;
+    audio::recordingWrite(b.recording, tUs, address, value);
+    if (b.recording.wav.failed) abandonRecording(b);
 }
 
 void finishRecording(Board& b, std::int64_t tUs) {

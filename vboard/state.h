@@ -110,6 +110,9 @@ void traceWrite(State& s, std::int64_t tUs, const std::uint8_t* bytes, std::uint
 
 // Opens the WAV file of a session that has just begun at `tUs`; sample 0 is then.
 void startRecording(Board& b, std::int64_t tUs);
+// One decoded register write, heard; a file that stops taking writes ends
+// the recording, not the run.
+void recordRegisterWrite(Board& b, std::int64_t tUs, int address, std::uint8_t value);
 // Renders the sound up to `tUs`, the end of the session, and completes the file.
 void finishRecording(Board& b, std::int64_t tUs);
 
