@@ -3,7 +3,8 @@
 # writes. Included from the top-level CMakeLists.txt; defines
 #   pitchime_audio                 static library (include root: the repository)
 #   pitchime_audio_test_sources    GoogleTest sources of these files
-#   pitchime_render_bench          render speed benchmark, when Google Benchmark is found
+#   pitchime_render_bench          render speed benchmark, with PITCHIME_BUILD_BENCHMARKS when
+#                                  Google Benchmark is found
 #                                  (also of whole scores: needs the pitchime_render library)
 get_filename_component(pitchime_audio_root "${CMAKE_CURRENT_LIST_DIR}" DIRECTORY)
 
@@ -17,7 +18,9 @@ target_include_directories(pitchime_audio PUBLIC ${pitchime_audio_root})
 
 set(pitchime_audio_test_sources ${pitchime_audio_root}/tests/audio_test.cpp)
 
-find_package(benchmark QUIET)
+if(PITCHIME_BUILD_BENCHMARKS)
+  find_package(benchmark QUIET)
+endif()
 if(benchmark_FOUND)
   add_executable(pitchime_render_bench ${pitchime_audio_root}/bench/render_bench.cpp)
   target_link_libraries(pitchime_render_bench PRIVATE pitchime_audio pitchime_render benchmark::benchmark)
