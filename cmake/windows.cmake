@@ -1,8 +1,8 @@
 # What a Windows build adds: a C and C++ runtime linked into every program
 # (so that the .exe files run on a bare Windows), the import library of the
-# driver's FTD2XX.dll generated from d2xx/ftd2xx.def, the programs placed
-# beside the virtual tone board's stand-in FTD2XX.dll (vboard/CMakeLists.txt),
-# and the release zip.
+# driver's FTD2XX.dll generated from d2xx/ftd2xx.def, and the programs placed
+# beside the virtual tone board's stand-in FTD2XX.dll (vboard/CMakeLists.txt).
+# CPack makes the release zip (cmake/packaging.cmake).
 
 # Link the runtimes statically: MinGW's libgcc, libstdc++ and winpthread,
 # MSVC's static CRT. Only system DLLs and FTD2XX.dll are then imported.
@@ -68,20 +68,4 @@ if(PITCHIME_BOARD STREQUAL "d2xx")
     COMMENT "Placing the programs beside the stand-in FTD2XX.dll"
     VERBATIM)
   add_dependencies(pitchime_standin pitchime pitchime-trill pitchime_vboard_dll)
-
-  # The release: the two programs in pitchime-<version>-win64.zip, made by
-  # building the target package-zip.
-  set(pitchime_release pitchime-${PROJECT_VERSION}-${pitchime_windows_arch})
-  set(pitchime_release_stage ${CMAKE_CURRENT_BINARY_DIR}/release)
-  add_custom_target(package-zip
-    COMMAND ${CMAKE_COMMAND} -E rm -rf ${pitchime_release_stage}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${pitchime_release_stage}/${pitchime_release}
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:pitchime> $<TARGET_FILE:pitchime-trill>
-            ${pitchime_release_stage}/${pitchime_release}
-    COMMAND ${CMAKE_COMMAND} -E chdir ${pitchime_release_stage}
-            ${CMAKE_COMMAND} -E tar cf ${CMAKE_CURRENT_BINARY_DIR}/${pitchime_release}.zip --format=zip
-            ${pitchime_release}
-    COMMENT "Packing ${pitchime_release}.zip"
-    VERBATIM)
-  add_dependencies(package-zip pitchime pitchime-trill)
 endif()
