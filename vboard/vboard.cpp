@@ -20,6 +20,7 @@
 
 #include "d2xx/d2xx.h"
 #include "platform/platform.h"
+#include "vboard/live_audio.h"  // live audio
 #include "vboard/recording.h"
 
 namespace pitchime::vboard {
@@ -160,6 +161,7 @@ void finishRecording(Board& b, std::int64_t tUs) {
 void powerUp(Board& b, const Options& options) {
     // A recording still open ends now, as if the board were unplugged.
     finishRecording(b, platform::nowUs() - b.state.epochUs);
+    liveStop(platform::nowUs());  // live audio
     closeTrace(b);
     b.state = State{};
     b.state.configured = true;
@@ -236,6 +238,7 @@ void violation(State& s, std::int64_t tUs, const char* format, ...) {
 void handleRegisterWrite(Board& b, std::int64_t tUs, int address, std::uint8_t value) {
     State& s = b.state;
     if (s.counts.recording) audio::recordingWrite(b.recording, tUs, address, value);
+    liveWrite(s.epochUs + tUs, address, value);  // live audio
     ++s.counts.registerWrites;
     if (s.record.size() < s.options.recordCapacity) {
         s.record.push_back(RegisterWrite{tUs, address, value});
@@ -335,6 +338,8 @@ Options optionsFromEnvironment() {
     Options options;
     if (const char* path = std::getenv("PITCHIME_VBOARD_TRACE")) options.tracePath = path;
     if (const char* path = std::getenv("PITCHIME_VBOARD_WAV")) options.wavPath = path;
+    const char* audio = std::getenv("PITCHIME_VBOARD_AUDIO");  // live audio
+    options.liveAudio = audio == nullptr || std::strcmp(audio, "off") != 0;
     options.devices =
         static_cast<int>(environmentNumber("PITCHIME_VBOARD_DEVICES", options.devices, maxDevices));
     options.failAfter = environmentNumber("PITCHIME_VBOARD_FAIL_AFTER", options.failAfter, INT64_MAX);
@@ -478,6 +483,7 @@ FT_STATUS PITCHIME_D2XX_CALL FT_Open(int deviceNumber, FT_HANDLE* pHandle) {
         s.bitBang = false;
         *pHandle = vb::theHandle();
         vb::startRecording(b, t);
+        if (s.options.liveAudio) vb::liveStart(vb::outputSwing);  // live audio
     }
     vb::tracePart(s, "{\"t_us\":%lld,\"call\":\"FT_Open\",\"index\":%d,\"status\":%u}\n", vb::asLL(t),
                   deviceNumber, vb::asU(status));
@@ -604,6 +610,7 @@ FT_STATUS PITCHIME_D2XX_CALL FT_Close(FT_HANDLE ftHandle) {
         s.open = false;
         s.bitBang = false;
         vb::finishRecording(b, t);
+        vb::liveStop(s.epochUs + t);  // live audio
     }
     vb::tracePart(s, "{\"t_us\":%lld,\"call\":\"FT_Close\",\"status\":%u}\n", vb::asLL(t), vb::asU(status));
     vb::traceFlush(s);
