@@ -10,20 +10,24 @@
 // callback at time `now` starting at stream sample S renders the board's
 // time from now - renderDelayUs on: stream sample s shows board time
 // origin + s / 48000 s, with origin = now - renderDelayUs - S / 48000 s.
-// The render delay covers one block, the speaker's look-ahead (0.35 ms) and
-// some 3.6 ms for a write to reach the queue after its timestamp. A sample
-// enters the stream at the callback time plus its place in the block, so a
-// write enters the stream renderDelayUs after it was made; the device then
-// adds its own buffer (with PulseAudio about one more block).
+// The render delay, 12 ms, covers one block, the speaker's look-ahead
+// (0.35 ms) and 1.65 ms for a write to reach the queue after its
+// timestamp. A sample enters the stream at the callback time plus its place
+// in the block, so a write enters the stream renderDelayUs after it was
+// made, or a little more while the origin catches up (below); the device
+// then adds its own buffer (with PulseAudio about one more block).
 //
 // Clock drift. The device's sample clock and the wall clock never run at
 // quite the same rate, and callbacks come with some jitter. Every callback
 // therefore measures the origin again. When the measure is earlier than the
 // origin in use (the device runs fast, or the callback came early), the
-// origin moves back at once, which keeps writes from ever being late; when
-// it is later, the origin moves a quarter of the way, which follows a slow
-// device while smoothing the jitter. Only where writes land in the stream
-// moves, by a fraction of a millisecond; pitches come from the model and
+// origin moves back at once: writes then land later in the stream, never
+// too early to be in the queue. When it is later (the device runs slow, or
+// the callback came late), the origin moves a quarter of the way, which
+// follows a slow device while smoothing the jitter; writes that this (or a
+// stall longer than the delay) leaves behind the rendered stream are placed
+// at the start of the block, and counted as late. Only where writes land
+// moves, by a few milliseconds at most; pitches come from the model and
 // stay exact.
 //
 // Stopping. liveStop marks the close time; the callback plays up to it,
@@ -48,7 +52,7 @@ namespace {
 
 constexpr int sampleRate = 48000;
 constexpr int blockSamples = 480;
-constexpr std::int64_t renderDelayUs = 14000;
+constexpr std::int64_t renderDelayUs = 12000;
 constexpr std::int64_t fadeSamples = sampleRate / 200;
 constexpr int silentBlocksBeforeClose = 2;
 constexpr Uint64 stopWaitMs = 150;
