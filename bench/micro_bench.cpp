@@ -24,10 +24,12 @@ namespace pitchime {
 namespace {
 
 // A fresh virtual board, opened and configured as the session leaves it
-// before play; `tracePath` empty for no trace.
-void openBoard(const std::string& tracePath) {
+// before play; `tracePath` empty for no trace. `live` plays it on the audio
+// output, where live audio is built in (SDL_AUDIODRIVER=dummy for none).
+void openBoard(const std::string& tracePath, bool live = false) {
     vboard::Options options;
     options.tracePath = tracePath;
+    options.liveAudio = live;
     vboard::reset(options);
     resetRunState();
     buildDivisorTable(run.divisorTable);
@@ -40,10 +42,10 @@ std::string scratchTrace() {
     return (std::filesystem::temp_directory_path() / "pitchime-micro-bench.jsonl").string();
 }
 
-void registerWrite(benchmark::State& state, bool traced) {
+void registerWrite(benchmark::State& state, bool traced, bool live = false) {
     const std::string trace = traced ? scratchTrace() : std::string{};
     if (traced) std::filesystem::remove(trace);
-    openBoard(trace);
+    openBoard(trace, live);
     std::int32_t value = 0;
     for (auto _ : state) {
         writeRegister(run.boardPort, value, value & 3);
@@ -59,7 +61,10 @@ void registerWrite(benchmark::State& state, bool traced) {
 void BM_RegisterWrite(benchmark::State& state) { registerWrite(state, false); }
 // A trace line per call and one per decoded register write, on a file.
 void BM_RegisterWriteTraced(benchmark::State& state) { registerWrite(state, true); }
+// With the live sound playing: every write also goes to the audio thread's queue.
+void BM_RegisterWriteLive(benchmark::State& state) { registerWrite(state, false, true); }
 BENCHMARK(BM_RegisterWrite);
+BENCHMARK(BM_RegisterWriteLive);
 // Bounded: every write adds about 140 bytes to the trace file.
 BENCHMARK(BM_RegisterWriteTraced)->Iterations(100000);
 

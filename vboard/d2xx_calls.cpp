@@ -137,7 +137,7 @@ FT_STATUS PITCHIME_D2XX_CALL FT_Open(int deviceNumber, FT_HANDLE* pHandle) {
         s.everOpened = true;
         s.bitBang = false;
         *pHandle = vb::theHandle();
-        vb::startRecording(call.b, call.t);
+        vb::startSound(call.b, call.t);
     }
     vb::tracePart(s, "{\"t_us\":%lld,\"call\":\"FT_Open\",\"index\":%d,\"status\":%u}\n", asLL(call.t),
                   deviceNumber, asU(status));
@@ -230,7 +230,7 @@ FT_STATUS PITCHIME_D2XX_CALL FT_Close(FT_HANDLE ftHandle) {
         // recording of this session ends here.
         call.s.open = false;
         call.s.bitBang = false;
-        vb::finishRecording(call.b, call.t);
+        vb::finishSound(call.b, call.t);
     }
     vb::tracePart(call.s, "{\"t_us\":%lld,\"call\":\"FT_Close\",\"status\":%u}\n", asLL(call.t), asU(status));
     return status;

@@ -25,7 +25,7 @@ namespace {
 // traced, and heard.
 void handleRegisterWrite(Board& b, std::int64_t tUs, int address, std::uint8_t value) {
     State& s = b.state;
-    recordRegisterWrite(b, tUs, address, value);
+    soundRegisterWrite(b, tUs, address, value);
     ++s.counts.registerWrites;
     if (s.record.size() < s.options.recordCapacity) {
         s.record.push_back(RegisterWrite{tUs, address, value});

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "vboard/state.h"
 #include "vboard/vboard.h"
@@ -27,6 +28,8 @@ Options optionsFromEnvironment() {
     Options options;
     if (const char* path = std::getenv("PITCHIME_VBOARD_TRACE")) options.tracePath = path;
     if (const char* path = std::getenv("PITCHIME_VBOARD_WAV")) options.wavPath = path;
+    const char* audio = std::getenv("PITCHIME_VBOARD_AUDIO");
+    options.liveAudio = audio == nullptr || std::strcmp(audio, "off") != 0;
     options.devices =
         static_cast<int>(environmentNumber("PITCHIME_VBOARD_DEVICES", options.devices, maxDevices));
     options.failAfter = environmentNumber("PITCHIME_VBOARD_FAIL_AFTER", options.failAfter, INT64_MAX);

@@ -1,10 +1,12 @@
-// The virtual board's sound: a recording (recording.h) opened with the
-// session at FT_Open, fed every decoded register write, and completed at
-// FT_Close, also when the close comes from the interrupt release.
+// The virtual board's sound: a recording (recording.h) and the live sound
+// (live_audio.h), both started with the session at FT_Open, fed every
+// decoded register write, and ended at FT_Close, also when the close comes
+// from the interrupt release.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "vboard/live_audio.h"
 #include "vboard/state.h"
 
 namespace pitchime::vboard {
@@ -37,8 +39,9 @@ void abandonRecording(Board& b) {
 }
 }  // namespace
 
-void startRecording(Board& b, std::int64_t tUs) {
+void startSound(Board& b, std::int64_t tUs) {
     State& s = b.state;
+    if (s.options.liveAudio) liveStart(outputSwing);
     if (s.options.wavPath.empty()) return;
     audio::SpeakerOptions speaker;
     speaker.sampleRate = s.options.wavRate;
@@ -53,14 +56,16 @@ void startRecording(Board& b, std::int64_t tUs) {
                  std::strerror(errno));
 }
 
-void recordRegisterWrite(Board& b, std::int64_t tUs, int address, std::uint8_t value) {
+void soundRegisterWrite(Board& b, std::int64_t tUs, int address, std::uint8_t value) {
+    liveWrite(b.state.epochUs + tUs, address, value);
     if (!b.state.recording) return;
     audio::recordingWrite(b.recording, tUs, address, value);
     if (b.recording.wav.failed) abandonRecording(b);
 }
 
-void finishRecording(Board& b, std::int64_t tUs) {
+void finishSound(Board& b, std::int64_t tUs) {
     State& s = b.state;
+    liveStop(s.epochUs + tUs);
     if (!s.recording) return;
     s.recording = false;
     const bool ok = audio::recordingFinish(b.recording, tUs);

@@ -106,15 +106,17 @@ void tracePart(State& s, const char* format, ...);
 void traceWrite(State& s, std::int64_t tUs, const std::uint8_t* bytes, std::uint32_t size, FT_STATUS status,
                 std::uint32_t written);
 
-// --- sound.cpp: the recording of the board's sound ---
+// --- sound.cpp: the board's sound, recorded and live ---
 
-// Opens the WAV file of a session that has just begun at `tUs`; sample 0 is then.
-void startRecording(Board& b, std::int64_t tUs);
+// Starts the live sound, where it plays, and opens the WAV file of a
+// session that has just begun at `tUs`; sample 0 is then.
+void startSound(Board& b, std::int64_t tUs);
 // One decoded register write, heard; a file that stops taking writes ends
 // the recording, not the run.
-void recordRegisterWrite(Board& b, std::int64_t tUs, int address, std::uint8_t value);
-// Renders the sound up to `tUs`, the end of the session, and completes the file.
-void finishRecording(Board& b, std::int64_t tUs);
+void soundRegisterWrite(Board& b, std::int64_t tUs, int address, std::uint8_t value);
+// Plays and renders the sound up to `tUs`, the end of the session, then
+// ends the live sound and completes the file.
+void finishSound(Board& b, std::int64_t tUs);
 
 // --- decoder.cpp: what the board's logic makes of the lines ---
 

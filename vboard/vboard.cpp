@@ -32,7 +32,7 @@ FT_HANDLE theHandle() { return reinterpret_cast<FT_HANDLE>(handleValue); }
 
 void powerUp(Board& b, const Options& options) {
     // A recording still open ends now, as if the board were unplugged.
-    finishRecording(b, platform::nowUs() - b.state.epochUs);
+    finishSound(b, platform::nowUs() - b.state.epochUs);
     closeTrace(b);
     b.state = State{};
     b.state.configured = true;

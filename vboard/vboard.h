@@ -17,6 +17,8 @@
 //   PITCHIME_VBOARD_WAV=path            the board's sound as a 16-bit mono
 //                                       WAV file at 48 kHz, from FT_Open
 //                                       (sample 0) to FT_Close
+//   PITCHIME_VBOARD_AUDIO=off           no live sound (vboard/live_audio.h);
+//                                       any other value, or none, plays it
 // Tests and the renderer may instead call reset() with options of their own.
 //
 // The sound: every decoded register write goes to a model of the 8254 at
@@ -50,6 +52,7 @@ struct Options {
     std::size_t writeCallCapacity = 0;  // FT_Write calls kept for writeCalls()
     std::string wavPath;                // empty: no sound recorded
     std::int32_t wavRate = 48000;       // samples a second of the WAV file, 8000 to 192000
+    bool liveAudio = false;             // play the sound live, where the build links live audio
 };
 
 // Options from the PITCHIME_VBOARD_* variables; a variable that is unset or
