@@ -1,231 +1,314 @@
-// The built programs, run as a user runs them, against the virtual board:
-// the exact console transcript and what the board saw.
+// The built programs run as a user runs them, against the virtual board.
+// The cases are data: tests/e2e/cases.txt says how each is run and what it
+// must print and send; tests/hostile/expected.txt gives each hostile score
+// its outcome. Under wine the same cases run the Windows programs.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <sstream>
-#include <string>
-#include <vector>
+#include <thread>
 
-#include "support/hostile.h"
-#include "support/transcript.h"
+#include "support/run.h"
+#include "support/trace.h"
 
 namespace pitchime::test {
 namespace {
 
-// The end of a run at 3750 BPM, with the measured figures left open.
-const std::string tempoReport =
-    "\nSet BPM\t\t\t:\t3750\nQuarter Note length\t:\t*\nMeasurement BPM\t\t:\t*\n\nClosed\n";
+const std::string source = PITCHIME_SOURCE_DIR "/tests/";
+const bool underWine = PITCHIME_WINE[0] != '\0';
+#if defined(__linux__)
+constexpr bool canStall = true;
+#else
+constexpr bool canStall = false;
+#endif
 
-TEST(EndToEnd, ThreeVoiceFullRunFromArgument) {
-    const std::string score = writeTempFile("four-rows.txt", fourRows);
-    BoardRun run = runWithBoard("pitchime", {.args = {score, "ignored", "too"}}, "full3");
-    EXPECT_EQ(run.result.status, 0);
-    EXPECT_EQ(run.result.err, "");
-    expectTranscript(run.result.out,
-                     banner() + deviceReport() + header(score, 3750, 1, 3) +
-                         "60,64,67,4\n16\nWRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\n"
-                         "WRITE_HIGH:\t\t14\n\nWRITE_LOW:\t\t228\nWRITE_HIGH:\t\t11\n\n\nREAL:\t*16\n\n"
-                         "62,0,0,8\n8\nWRITE_LOW:\t\t223\nWRITE_HIGH:\t\t15\n\n\n\n\nREAL:\t*8\n\n"
-                         "0,0,0,8\n8\n\n\n\n\nREAL:\t*8\n\n"
-                         "72,76,79,2\n32\nWRITE_LOW:\t\t232\nWRITE_HIGH:\t\t8\n\nWRITE_LOW:\t\t18\n"
-                         "WRITE_HIGH:\t\t7\n\nWRITE_LOW:\t\t242\nWRITE_HIGH:\t\t5\n\n\nREAL:\t*32\n\n" +
-                         tempoReport);
-    // Resting the lines, three control words, 22 writes of play, resting again.
-    std::vector<std::string> expectedCalls{"FT_Open", "FT_CreateDeviceInfoList", "FT_GetDeviceInfoDetail",
-                                           "FT_SetBaudRate", "FT_SetBitMode"};
-    expectedCalls.insert(expectedCalls.end(), 1 + 3 + 22 + 1, "FT_Write");
-    expectedCalls.push_back("FT_Close");
-    EXPECT_EQ(calls(run.trace), expectedCalls);
-    auto expected = runControlWords;
-    expected.insert(expected.end(),
-                    {{0, 209},  {0, 17},   {1, 36},   {1, 14},   {2, 228},  {2, 11},   {0, 223},  {0, 15},
-                     {3, 0x72}, {3, 0xB2}, {3, 0x32}, {3, 0x72}, {3, 0xB2}, {3, 0x36}, {3, 0x76}, {3, 0xB6},
-                     {0, 232},  {0, 8},    {1, 18},   {1, 7},    {2, 242},  {2, 5}});
-    EXPECT_EQ(registerWrites(run.trace), expected);
-    expectCleanEnd(run.trace);
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST(EndToEnd, TrillFullRunFromPrompt) {
-    const std::string score = writeTempFile("trill.txt", "3750\n2\n60,64,16\n69,69,64\n");
-    BoardRun run = runWithBoard("pitchime-trill", {.input = score + "\n"}, "full-trill");
-    EXPECT_EQ(run.result.status, 0);
-    expectTranscript(run.result.out,
-                     banner() + deviceReport() + "Open File:" + header(score, 3750, 1, 2) + "60,64,16\n4\n" +
-                         "WRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
-                         "WRITE_LOW:\t\t209\nWRITE_HIGH:\t\t17\n\nWRITE_LOW:\t\t36\nWRITE_HIGH:\t\t14\n\n"
-                         "REAL:\t*4\n\n69,69,64\n1\nREAL:\t*0\n\n" +
-                         tempoReport);
-    auto expected = runControlWords;
-    expected.insert(expected.end(),
-                    {{0, 209}, {0, 17}, {0, 36}, {0, 14}, {0, 209}, {0, 17}, {0, 36}, {0, 14}});
-    EXPECT_EQ(registerWrites(run.trace), expected);
-    expectCleanEnd(run.trace);
+std::string replaceAll(std::string text, const std::string& what, const std::string& with) {
+    for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += with.size())
+        text.replace(at, what.size(), with);
+    return text;
 }
 
-TEST(EndToEnd, PromptWithBlanksKeepsThem) {
-    // Blanks around a typed name are part of the name. Windows drops blanks
-    // at the end of a file name when it opens the file, so there the name
-    // typed opens " spaced.txt", still shown with its blank.
-    writeTempFile(underWine() ? " spaced.txt" : " spaced.txt ", fourRows);
-    BoardRun run = runWithBoard("pitchime", {.input = tempPath(" spaced.txt ") + "\nmore input\n"}, "spaced");
-    EXPECT_NE(run.result.out.find("Load File:\t" + tempPath(" spaced.txt ") + "\n"), std::string::npos);
-    EXPECT_NE(run.result.out.find("\nClosed\n"), std::string::npos);
+// A program started by name, under wine when the tests run the Windows build.
+Command program(const std::string& name, std::vector<std::string> args) {
+    Command r;
+    if (underWine) {
+        r.argv = {PITCHIME_WINE, PITCHIME_WINE_PROGRAMS "/" + name + ".exe"};
+        r.env = {"WINEPREFIX=" PITCHIME_WINE_PREFIX, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
+    } else {
+        r.argv = {PITCHIME_BIN_DIR "/" + name};
+    }
+    r.argv.insert(r.argv.end(), args.begin(), args.end());
+    return r;
 }
 
-TEST(EndToEnd, FileThatCannotBeOpened) {
-    struct Case {
-        const char* name;
-        RunOptions options;
-        std::string tail;
-    };
-    const std::string missing = tempPath("no-such-score.txt");
-    const std::vector<Case> cases = {
-        {"empty typed name", {.input = "\n"}, "Open File:\n"},
-        {"end of input", {}, "Open File:\n"},
-        {"missing typed name", {.input = missing + "\n"}, "Open File:\nError!\n"},
-        {"missing argument", {.args = {missing}}, "\nError!\n"},
-        {"directory argument", {.args = {tempPath("")}}, "\nError!\n"},
-    };
-    for (const auto& c : cases) {
-        for (const char* program : {"pitchime", "pitchime-trill"}) {
-            SCOPED_TRACE(std::string(program) + ": " + c.name);
-            BoardRun run = runWithBoard(program, c.options, "nofile");
-            EXPECT_EQ(run.result.status, 0);
-            EXPECT_EQ(run.result.out, banner() + deviceReport() + c.tail);
-            // The lines stay at rest from configuring; nothing more is sent.
-            EXPECT_EQ(calls(run.trace).back(), "FT_Write");
-            EXPECT_EQ(registerWrites(run.trace).size(), 0u);
+// Runs with a board trace of its own; under wine the output's "\r\n" made "\n".
+Result runTraced(Command r, const std::string& trace) {
+    std::filesystem::remove(trace);
+    r.env.push_back("PITCHIME_VBOARD_TRACE=" + trace);
+    Result res = run(r);
+    if (underWine) {
+        const std::string raw = res.out;
+        res.out = replaceAll(res.out, "\r\n", "\n");
+        EXPECT_EQ(std::count(raw.begin(), raw.end(), '\n'), std::count(raw.begin(), raw.end(), '\r'))
+            << "a line end without CR";
+    }
+    return res;
+}
+
+// The trace one event a line, its fields in name order, a whole 21-byte
+// frame's bytes shown as "frame".
+std::string summary(const std::vector<TraceEvent>& trace) {
+    std::string text;
+    for (const TraceEvent& e : trace) {
+        std::string line = e.call;
+        for (const auto& [key, value] : e.fields)
+            line += (line.empty() ? "" : " ") + key + "=" +
+                    (key == "bytes" && value.size() == 42 ? "frame" : value);
+        text += line + "\n";
+    }
+    return text;
+}
+
+// The end of every run that opened the board: no protocol violation, every
+// write a whole frame or the rest pattern, and that pattern then the one
+// close as the last calls, so that nothing reached the board after it.
+void expectCleanEnd(const std::string& trace) {
+    EXPECT_EQ(trace.find("violation"), std::string::npos) << trace;
+    std::istringstream lines(trace);
+    std::vector<std::string> calls;
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.starts_with("FT_")) continue;
+        calls.push_back(line);
+        EXPECT_TRUE(!line.starts_with("FT_Write") || line.find("bytes=frame") != line.npos ||
+                    line.find("bytes=ff2404") != line.npos)
+            << line;
+    }
+    ASSERT_GE(calls.size(), 2u) << trace;
+    EXPECT_TRUE(calls[calls.size() - 2].starts_with("FT_Write bytes=ff2404 status=0")) << trace;
+    EXPECT_EQ(calls.back(), "FT_Close status=0");
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "FT_Close status=0"), 1);
+}
+
+// Line by line; an expected line ending in "*" matches any line that starts
+// with what comes before it, and "*N" one that goes on with a number of at
+// least N (a measured time).
+void expectTranscript(const std::string& actual, const std::string& expected) {
+    std::istringstream got(actual), want(expected);
+    std::string a, w;
+    for (int n = 1; std::getline(want, w); ++n) {
+        ASSERT_TRUE(std::getline(got, a)) << "ends before line " << n << " \"" << w << "\"\n" << actual;
+        const std::size_t star = w.find('*');
+        if (star == w.npos) {
+            ASSERT_EQ(a, w) << "line " << n << "\n" << actual;
+        } else {
+            ASSERT_EQ(a.substr(0, star), w.substr(0, star)) << "line " << n << "\n" << actual;
+            if (star + 1 < w.size()) {
+                EXPECT_GE(std::stod(a.substr(star)), std::stod(w.substr(star + 1))) << a;
+            }
         }
     }
+    EXPECT_FALSE(std::getline(got, a)) << "more than expected: " << a;
+    EXPECT_TRUE(actual.empty() || actual.back() == '\n') << "ends in the middle of a line";
 }
 
-TEST(EndToEnd, NoDeviceEndsAfterOpen) {
-    for (const char* program : {"pitchime", "pitchime-trill"}) {
-        BoardRun run = runWithBoard(
-            program, {.args = {"whatever.txt"}, .env = {{"PITCHIME_VBOARD_DEVICES", "0"}}}, "nodev");
-        EXPECT_EQ(run.result.status, 0);
-        EXPECT_EQ(run.result.out, banner() + "Failed... Code: 2\n");
-        EXPECT_EQ(calls(run.trace), (std::vector<std::string>{"FT_Open"}));
+// "\s" a blank, "\n" "\r" "\t" "\\" and "\xHH" as in C; "$T" the temporary directory.
+std::string unescape(const std::string& text) {
+    std::string s;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            s += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        if (c == 'x') {
+            s += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            s += c == 's' ? ' ' : c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
+        }
     }
+    return replaceAll(s, "$T", tempDir());
 }
 
-TEST(EndToEnd, SecondDeviceIsListedButNotUsed) {
-    const std::string score = writeTempFile("one.txt", "3750\n1\n69,64\n");
-    BoardRun run =
-        runWithBoard("pitchime", {.args = {score}, .env = {{"PITCHIME_VBOARD_DEVICES", "2"}}}, "twodev");
-    EXPECT_NE(run.result.out.find(deviceReport(2)), std::string::npos);
-    expectCleanEnd(run.trace);
+struct Case {
+    std::string name, program, out, trace, err;
+    std::vector<std::string> options;  // the rest of the line, in order
+};
+
+std::vector<Case> readCases() {
+    std::vector<Case> cases;
+    std::istringstream in(readFile(source + "e2e/cases.txt"));
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        Case c;
+        if (!(words >> c.name >> c.program) || c.name[0] == '#') continue;
+        for (std::string word; words >> word;) c.options.push_back(word);
+        cases.push_back(c);
+    }
+    return cases;
 }
 
-// What a program must have printed, and what the board must have seen, for
-// a score with the outcome `outcome` ("plays" or a refusal).
-void expectOutcome(const BoardRun& run, const std::string& outcome) {
-    EXPECT_EQ(run.result.status, 0);
-    // Standard error holds nothing but the warnings of a score that plays.
-    std::istringstream err(run.result.err);
-    for (std::string line; std::getline(err, line);) EXPECT_TRUE(line.starts_with("Score warning: ")) << line;
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class EndToEnd : public testing::TestWithParam<Case> {};
+
+TEST_P(EndToEnd, Case) {
+    const Case& c = GetParam();
+    if (c.program == "pitchime-render" && underWine) GTEST_SKIP() << "not built for Windows";
+    Command r = program(c.program, {});
+    r.dir = source + "e2e/scores";
+    std::string out, trace, err, absent;
+    int status = 0;
+    bool restored = false;
+    for (const std::string& option : c.options) {
+        const std::size_t eq = option.find('=');
+        const std::string key = option.substr(0, eq),
+                          value = eq == option.npos ? "" : unescape(option.substr(eq + 1));
+        if ((key == "native" && underWine) || (key == "wine" && !underWine)) GTEST_SKIP();
+        if (key == "tty" && underWine) GTEST_SKIP() << "the programs have no console under wine";
+        if (key == "stall" && !canStall) GTEST_SKIP() << "holding output needs Linux";
+        if (key == "arg") r.argv.push_back(value);
+        if (key == "env") r.env.push_back(value);
+        if (key == "in") r.input = value;
+        if (key == "hold") r.holdInput = true;
+        if (key == "tty") r.terminal = true;
+        if (key == "stall") r.stall = std::stoul(value);
+        if (key == "key" || key == "waitkey") {
+            const std::size_t bar = value.rfind('|');
+            r.keys.push_back({value.substr(0, bar), value.substr(bar + 1), key == "waitkey"});
+        }
+        if (key == "out") out = value;
+        if (key == "trace") trace = value;
+        if (key == "status") status = std::stoi(value);
+        if (key == "restored") restored = true;
+        if (key == "err") err = value;
+        if (key == "absent") absent = value;
+    }
+    if (underWine)
+        for (Keys& k : r.keys) k.after = replaceAll(k.after, "\n", "\r\n");
+    const std::string tracePath = tempDir() + "/" + c.name + ".jsonl";
+    const Result res = runTraced(r, tracePath);
+    EXPECT_FALSE(res.timedOut);
+    EXPECT_EQ(res.status, status);
+    expectTranscript(res.out, unescape(readFile(source + "e2e/expected/" + out)));
+    EXPECT_TRUE(!restored || (res.lineMode && res.echo)) << "the terminal is not given back as it was";
+    EXPECT_EQ(err.empty() ? "" : res.err.substr(0, res.err.find('\n')), err);
+    EXPECT_TRUE(r.stall == 0 || res.stalled) << "not held in the tempo report";
+    EXPECT_TRUE(absent.empty() || !std::filesystem::exists(absent)) << absent;
+    if (trace.empty()) return;
+    // PITCHIME_UPDATE_TRACES=1 writes what the board saw as the expectation.
+    const std::string seen = summary(readTrace(tracePath)), expected = source + "e2e/expected/" + trace;
+    if (std::getenv("PITCHIME_UPDATE_TRACES")) std::ofstream(expected) << seen;
+    EXPECT_EQ(seen, readFile(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(, EndToEnd, testing::ValuesIn(readCases()),
+                         [](const testing::TestParamInfo<Case>& info) {
+                             return replaceAll(info.param.name, "-", "_");
+                         });
+
+// Every file of tests/hostile gets its outcome from both programs: the
+// refusal as the last line, or a play to its end; status 0, the board
+// brought to rest and closed, and nothing played for a refusal.
+void expectOutcome(const std::string& programName, const std::string& file, const std::string& outcome) {
+    SCOPED_TRACE(programName + " " + file);
+    Command r = program(programName, {file});
+    r.dir = source + "hostile";
+    const std::string tracePath = tempDir() + "/hostile.jsonl";
+    const Result res = runTraced(r, tracePath);
+    EXPECT_EQ(res.status, 0);
+    const std::string trace = summary(readTrace(tracePath));
     if (outcome == "plays") {
-        EXPECT_TRUE(run.result.out.ends_with("\nClosed\n")) << run.result.out;
+        EXPECT_TRUE(res.out.ends_with("\nClosed\n")) << res.out;
     } else {
-        EXPECT_EQ(run.result.out, banner() + deviceReport() + "\nOpened!\n\n" + outcome + "\n");
-        EXPECT_TRUE(registerWrites(run.trace).empty());
+        EXPECT_TRUE(res.out.ends_with("\nOpened!\n\n" + outcome + "\n")) << res.out;
+        EXPECT_EQ(trace.find("reg="), std::string::npos);
     }
-    expectCleanEnd(run.trace);
+    expectCleanEnd(trace);
 }
 
-TEST(EndToEnd, HostileScoresGetTheirOutcome) {
-    for (const auto& c : hostileManifest().cases) {
-        SCOPED_TRACE(c.file);
-        expectOutcome(runWithBoard("pitchime", {.args = {hostilePath(c.file)}}, "hostile"), c.pitchime);
-        expectOutcome(runWithBoard("pitchime-trill", {.args = {hostilePath(c.file)}}, "hostile"), c.trill);
+TEST(Hostile, EveryScoreGetsItsOutcome) {
+    // Blocks of "[file]", "pitchime: outcome", "pitchime-trill: outcome";
+    // '#' starts a comment line.
+    std::istringstream in(readFile(source + "hostile/expected.txt"));
+    std::vector<std::string> listed;
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t colon = line.find(": ");
+        if (line.starts_with("[")) listed.push_back(line.substr(1, line.size() - 2));
+        if (!line.starts_with("#") && colon != line.npos)
+            expectOutcome(line.substr(0, colon), listed.back(), line.substr(colon + 2));
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(source + "hostile")) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "expected.txt" || std::count(listed.begin(), listed.end(), name) == 1) << name;
     }
 }
 
-TEST(EndToEnd, LargeHostileScoresAreRefusedAtTheirBadLine) {
+TEST(Hostile, LargeScoresAreRefusedAtTheirBadLine) {
     // A million good rows and a bad one; a line of a million commas.
     std::string rows = "3750\n2\n";
     for (int i = 0; i < 1'000'000; ++i) rows += "60,64,4\n";
-    rows += "60,64,0\n";
-    const std::string million = writeTempFile("million-rows.txt", rows);
-    const std::string commas =
-        writeTempFile("million-commas.txt", "3750\n3\n" + std::string(1'000'000, ',') + "\n");
-    for (const char* program : {"pitchime", "pitchime-trill"}) {
-        SCOPED_TRACE(program);
-        expectOutcome(runWithBoard(program, {.args = {million}}, "million"),
+    std::ofstream(tempDir() + "/million-rows.txt") << rows << "60,64,0\n";
+    std::ofstream(tempDir() + "/million-commas.txt") << "3750\n3\n" << std::string(1'000'000, ',') << "\n";
+    for (const char* name : {"pitchime", "pitchime-trill"}) {
+        expectOutcome(name, tempDir() + "/million-rows.txt",
                       "Score error: line 1000003: length value 0 in column 3, it must be 1 or more");
-        expectOutcome(runWithBoard(program, {.args = {commas}}, "commas"),
+        expectOutcome(name, tempDir() + "/million-commas.txt",
                       "Score error: line 3: length value 0 in column 4, it must be 1 or more");
     }
 }
 
-// A transcript with the measured figures (row times, tempo report) blanked.
-std::string withoutMeasurements(const std::string& transcript) {
-    std::string out;
-    for (const std::string& line : splitLines(transcript)) {
-        bool measured = false;
-        for (const char* label : {"REAL:\t", "Quarter Note length\t:\t", "Measurement BPM\t\t:\t"}) {
-            if (line.starts_with(label)) {
-                out += std::string(label) + "#\n";
-                measured = true;
+// A few dozen quick rows, with frames, rests and 1 ms waits close together,
+// then slow ones for longer than any run of the test lasts.
+std::string stressScore(bool trill) {
+    std::string text = trill ? "3750\n2\n" : "3750\n3\n";
+    for (int i = 0; i < 12; ++i)
+        text += trill ? "60,64,32\n62,65,64\n67,0,32\n" : "60,64,67,64\n62,0,71,128\n0,65,0,128\n";
+    for (int i = 0; i < 600; ++i) text += trill ? "60,64,1\n" : "60,64,67,1\n";
+    return text;
+}
+
+TEST(CtrlC, StressInterruptingPlayAtRandomMoments) {
+    if (underWine) GTEST_SKIP() << "the programs have no console under wine";
+    // Ctrl+C after some REAL line of the quick part and up to 1.5 ms more:
+    // during a frame, between frames, in a wait or a print. The release's
+    // messages end the output, after a whole line.
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const char* const names[] = {"pitchime", "pitchime-trill"};
+    for (int p = 0; p < 2; ++p) std::ofstream(tempDir() + "/stress-" + names[p]) << stressScore(p == 1);
+    const std::string tail =
+        "\nCtrl + C Interreput Catched\nReleasing Handles...\nFT_Close Result:\t0\nReleased\n";
+    std::vector<std::thread> workers;
+    for (unsigned w = 0; w < 4; ++w) {
+        workers.emplace_back([&, w] {
+            std::mt19937 random(seed + w);
+            for (int i = 0; i < 25; ++i) {
+                Command r = program(names[i % 2], {tempDir() + "/stress-" + names[i % 2]});
+                const int row = std::uniform_int_distribution<int>(1, 36)(random);
+                const int delayUs = std::uniform_int_distribution<int>(0, 1500)(random);
+                r.terminal = true;
+                r.keys = {{"READY?\n", " ", true}, {"REAL:\t", "\x03", false, row, delayUs}};
+                const std::string tracePath = tempDir() + "/stress-" + std::to_string(w) + ".jsonl";
+                const Result res = runTraced(r, tracePath);
+                SCOPED_TRACE(std::string(names[i % 2]) + " after REAL line " + std::to_string(row) + " + " +
+                             std::to_string(delayUs) + " us");
+                EXPECT_EQ(res.status, 0);
+                EXPECT_TRUE(res.out.ends_with("\n" + tail))
+                    << res.out.substr(res.out.size() - std::min<std::size_t>(res.out.size(), 400));
+                expectCleanEnd(summary(readTrace(tracePath)));
             }
-        }
-        if (!measured) out += line + "\n";
+        });
     }
-    return out;
-}
-
-TEST(EndToEnd, BoardThatStopsAcceptingWritesDoesNotStopTheRun) {
-    // The board takes the idle pattern, the three control words and two
-    // counts, then fails every write: the run goes on to "Closed" and
-    // prints everything a run with a working board prints.
-    const std::string score = writeTempFile("unplug.txt", fourRows);
-    const std::string trillScore = writeTempFile("unplug-trill.txt", "3750\n2\n60,64,16\n69,71,8\n");
-    for (const auto& [program, file] :
-         {std::pair{"pitchime", score}, std::pair{"pitchime-trill", trillScore}}) {
-        SCOPED_TRACE(program);
-        const BoardRun working = runWithBoard(program, {.args = {file}}, "working");
-        const BoardRun failing =
-            runWithBoard(program, {.args = {file}, .env = {{"PITCHIME_VBOARD_FAIL_AFTER", "6"}}}, "unplug");
-        EXPECT_EQ(failing.result.status, 0);
-        EXPECT_EQ(
-            failing.result.err,
-            "The board stopped taking writes at line 3 of the score (status 4); the tune goes on without "
-            "sound\n");
-        EXPECT_TRUE(failing.result.out.ends_with("\nClosed\n"));
-        EXPECT_EQ(withoutMeasurements(failing.result.out), withoutMeasurements(working.result.out));
-        // Every write is still attempted, then the device is closed.
-        EXPECT_EQ(calls(failing.trace), calls(working.trace));
-        EXPECT_EQ(registerWrites(failing.trace).size(), 5u);
-        EXPECT_GT(registerWrites(working.trace).size(), 5u);
-        std::size_t writes = 0, failed = 0;
-        for (const auto& e : failing.trace) {
-            if (e.call != "FT_Write") continue;
-            ++writes;
-            if (e.number("status") != 0) ++failed;
-        }
-        EXPECT_EQ(failed, writes - 6);
-    }
-}
-
-TEST(EndToEnd, TempoReportOfAMeasuredRun) {
-    // 40 rows of a quarter note at 3750 BPM: 16 ms each, so the quarter
-    // note measures at least 16 ms and the tempo at most 3750.
-    std::string text = "3750\n1\n";
-    for (int i = 0; i < 40; ++i) text += "69,4\n";
-    const std::string score = writeTempFile("tempo.txt", text);
-    BoardRun run = runWithBoard("pitchime", {.args = {score}}, "tempo");
-    const auto lines = splitLines(run.result.out);
-    ASSERT_GE(lines.size(), 6u);
-    const std::string quarter = lines[lines.size() - 4];
-    const std::string measured = lines[lines.size() - 3];
-    ASSERT_EQ(quarter.rfind("Quarter Note length\t:\t", 0), 0u) << quarter;
-    ASSERT_EQ(quarter.substr(quarter.size() - 2), "ms");
-    const long q = std::stol(quarter.substr(22));
-    EXPECT_GE(q, 16);
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "Measurement BPM\t\t:\t%g", 60000.0 / static_cast<double>(q));
-    EXPECT_EQ(measured, expected);
+    for (auto& t : workers) t.join();
 }
 
 }  // namespace

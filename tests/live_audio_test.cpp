@@ -12,7 +12,7 @@
 #include <numbers>
 #include <sstream>
 
-#include "support/run_program.h"
+#include "support/run.h"
 
 namespace pitchime::test {
 namespace {
@@ -85,11 +85,10 @@ TEST(LiveAudio, StreamHoldsTheNotesOfTheRecording) {
             notes.emplace_back(std::istream_iterator<double>(values), std::istream_iterator<double>());
         }
         SCOPED_TRACE(score);
-        const std::string stream = tempPath(score + ".raw"), wav = tempPath(score + ".wav");
-        const RunResult r = run(programPath("pitchime"), {.args = {dir + score},
-                                                          .env = {{"SDL_AUDIODRIVER", "disk"},
-                                                                  {"SDL_DISKAUDIOFILE", stream},
-                                                                  {"PITCHIME_VBOARD_WAV", wav}}});
+        const std::string stream = tempDir() + "/" + score + ".raw", wav = tempDir() + "/" + score + ".wav";
+        const Result r = run({.argv = {PITCHIME_BIN_DIR "/pitchime", dir + score},
+                              .env = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + stream,
+                                      "PITCHIME_VBOARD_WAV=" + wav}});
         ASSERT_EQ(r.status, 0) << r.err;
         std::vector<double> onsets[2];  // the stream's, the recording's
         for (int i : {0, 1}) {

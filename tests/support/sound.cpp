@@ -54,25 +54,6 @@ double rms(const Sound& sound, double from, double to) {
     return std::sqrt(sum / static_cast<double>(end - begin));
 }
 
-double zeroCrossingHz(const Sound& sound, double from, double to) {
-    double first = -1.0;
-    double last = -1.0;
-    int crossings = 0;
-    bool armed = false;
-    const std::size_t end = std::min(sound.at(to), sound.samples.size());
-    for (std::size_t i = sound.at(from); i + 1 < end; ++i) {
-        const double a = sound.samples[i];
-        const double b = sound.samples[i + 1];
-        if (a < -1000.0) armed = true;
-        if (armed && a < 0.0 && b >= 0.0) {
-            armed = false;
-            last = static_cast<double>(i) + a / (a - b);
-            if (crossings++ == 0) first = last;
-        }
-    }
-    return crossings < 2 ? 0.0 : (crossings - 1) * sound.rate / (last - first);
-}
-
 Spectrum spectrum(const Sound& sound, double from, std::size_t size) {
     std::vector<std::complex<double>> a(size);
     const std::size_t start = sound.at(from);
@@ -121,14 +102,6 @@ std::vector<double> peaksHz(const Spectrum& s, double fromHz, double toHz, int c
         peaks.push_back((static_cast<double>(k) + 0.5 * (a - c) / (a - 2.0 * b + c)) * s.binHz);
     }
     return peaks;
-}
-
-double onsetAfter(const Sound& sound, double from, double to, double threshold) {
-    const std::size_t end = std::min(sound.at(to), sound.samples.size());
-    for (std::size_t i = sound.at(from); i < end; ++i) {
-        if (std::fabs(sound.samples[i]) > threshold * fullScale) return static_cast<double>(i) / sound.rate;
-    }
-    return -1.0;
 }
 
 }  // namespace pitchime::test

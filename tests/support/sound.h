@@ -1,5 +1,5 @@
 // Rendered sound read back from a WAV file and measured the way a listener
-// would check it: level, pitch, spectrum, where notes begin.
+// would check it: level, pitch, spectrum.
 #pragma once
 
 #include <cstddef>
@@ -26,13 +26,6 @@ std::string readWav(const std::string& path, Sound& sound);
 // Root mean square of the samples between two times.
 double rms(const Sound& sound, double from, double to);
 
-// Frequency from the rising zero crossings between two times, each crossing
-// placed between its two samples by linear interpolation. A crossing counts
-// only after the wave has been well below zero, so that the ringing of a
-// band-limited edge near zero is not taken for a period. 0 with fewer than
-// two crossings.
-double zeroCrossingHz(const Sound& sound, double from, double to);
-
 // Hann-windowed magnitude spectrum of `size` samples (a power of two) from
 // `from` seconds on.
 struct Spectrum {
@@ -44,10 +37,5 @@ Spectrum spectrum(const Sound& sound, double from, std::size_t size);
 // The strongest `count` local maxima between two frequencies, strongest
 // first, each refined by a parabola through the log magnitudes around it.
 std::vector<double> peaksHz(const Spectrum& spectrum, double fromHz, double toHz, int count);
-
-// The first time at or after `from` at which the sound moves more than
-// `threshold` (a fraction of full scale) away from zero; -1 if it never does
-// before `to`.
-double onsetAfter(const Sound& sound, double from, double to, double threshold);
 
 }  // namespace pitchime::test

@@ -41,14 +41,6 @@ std::vector<TraceEvent> readTrace(const std::string& path) {
     return events;
 }
 
-std::vector<std::pair<int, int>> registerWrites(const std::vector<TraceEvent>& trace) {
-    std::vector<std::pair<int, int>> writes;
-    for (const auto& e : trace)
-        if (e.isRegister())
-            writes.emplace_back(static_cast<int>(e.number("reg")), static_cast<int>(e.number("value")));
-    return writes;
-}
-
 std::vector<std::string> calls(const std::vector<TraceEvent>& trace) {
     std::vector<std::string> names;
     for (const auto& e : trace)

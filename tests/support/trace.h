@@ -12,15 +12,9 @@ struct TraceEvent {
     std::int64_t tUs = 0;
     std::string call;                           // D2XX call name; empty for a register write or violation
     std::map<std::string, std::string> fields;  // every other field, as its text
-    bool isRegister() const { return fields.count("reg") != 0; }
-    bool isViolation() const { return fields.count("violation") != 0; }
-    std::int64_t number(const std::string& key) const { return std::stoll(fields.at(key)); }
 };
 
 std::vector<TraceEvent> readTrace(const std::string& path);
-
-// The decoded register writes, as (address, value) pairs.
-std::vector<std::pair<int, int>> registerWrites(const std::vector<TraceEvent>& trace);
 
 // The names of the D2XX calls in order.
 std::vector<std::string> calls(const std::vector<TraceEvent>& trace);
