@@ -1,198 +1,109 @@
-// The sound side of the virtual tone board: the 8254 model edge by edge, and
-// rendered audio measured the way a listener would check it.
+// The sound side of the virtual tone board: the 8254 model write by write,
+// the WAV writer's sizes, and rendered audio measured the way a listener
+// would check it.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "support/cases.h"
 #include "support/sound.h"
 #include "vboard/pit8254.h"
 #include "vboard/recording.h"
+#include "vboard/wav.h"
 
+namespace pitchime {
 namespace {
 
-namespace pit = pitchime::pit8254;
-using pitchime::test::fullScale;
-using pitchime::test::readWav;
-using pitchime::test::rms;
-using pitchime::test::Sound;
-using pitchime::test::spectrum;
-using pitchime::test::Spectrum;
+namespace pit = pit8254;
+using test::words;
 
-using Edges = std::vector<std::pair<std::int64_t, bool>>;
-
-// Takes every OUT change of `counter` up to `limit`.
-Edges edgesUpTo(pit::Chip& chip, int counter, std::int64_t limit) {
-    Edges edges;
-    pit::Edge edge;
-    while (pit::takeEdge(chip.counters[counter], limit, edge)) edges.emplace_back(edge.tick, edge.high);
-    return edges;
-}
-
-// Writes a count LSB at `tick`, MSB one tick later, as the board does.
-void writeCount(pit::Chip& chip, int counter, std::int32_t count, std::int64_t tick) {
-    pit::writeRegister(chip, counter, static_cast<std::uint8_t>(count & 0xFF), tick);
-    pit::writeRegister(chip, counter, static_cast<std::uint8_t>((count >> 8) & 0xFF), tick + 1);
-}
-
-// Counter 0 set up by `control` at tick 10, then given `count` in the byte
-// order the control word asks for, the last byte at tick 30: loaded on tick 31.
-pit::Chip counting(std::uint8_t control, std::int32_t count) {
-    pit::Chip chip;
-    pit::writeRegister(chip, 3, control, 10);
-    const int access = control >> 4 & 3;
-    if (access == 3) pit::writeRegister(chip, 0, static_cast<std::uint8_t>(count & 0xFF), 29);
-    pit::writeRegister(chip, 0, static_cast<std::uint8_t>(access == 1 ? count & 0xFF : count >> 8 & 0xFF),
-                       30);
-    return chip;
-}
-
-pit::Chip squareWave(std::int32_t count) { return counting(0x36, count); }
-
-constexpr std::int64_t far = 1'000'000'000;
-
-TEST(Pit8254Time, MicrosecondsBecomeWholeTicksWithoutDrift) {
-    EXPECT_EQ(pit::ticksAt(999'999), 1'193'180);
-    EXPECT_EQ(pit::ticksAt(1'000'000), 1'193'182);
-    EXPECT_EQ(pit::ticksAt(3'600'000'000), 3600 * pit::clockHz);
-    EXPECT_EQ(pit::ticksAt(-1), -2);
-}
-
-TEST(Pit8254, EachModeAndByteOrderFromTheLoad) {
-    const struct {
-        std::uint8_t control;
-        std::int32_t count;
-        std::int64_t limit;
-        Edges edges;
-    } cases[] = {
-        {0x36,
-         2712,
-         31 + 2 * 2712,
-         {{31 + 1356, false}, {31 + 2712, true}, {31 + 4068, false}, {31 + 5424, true}}},
-        {0x36,
-         5,
-         41,
-         {{34, false}, {36, true}, {39, false}, {41, true}}},  // the high half takes the extra pulse
-        {0x36, 0, 31 + 65536, {{31 + 32768, false}, {31 + 65536, true}}},
-        {0x16, 10, 41, {{36, false}, {41, true}}},                          // LSB only
-        {0x26, 0x100, 31 + 256, {{31 + 128, false}, {31 + 256, true}}},     // MSB only
-        {0x37, 0x0010, 41, {{36, false}, {41, true}}},                      // BCD
-        {0x34, 4, 39, {{34, false}, {35, true}, {38, false}, {39, true}}},  // mode 2: low one pulse in N
-        {0x3E, 4, 35, {{33, false}, {35, true}}},                           // mode bits 111: mode 3
-        {0x38, 4, far, {{35, false}, {36, true}}},                          // mode 4: one strobe
-        {0x3A, 4, far, {}},                                                 // mode 5 waits for a trigger
-        {0x36, 1, far, {}},                                                 // mode 3 refuses a count of 1
-    };
-    for (const auto& c : cases) {
-        pit::Chip chip = counting(c.control, c.count);
-        EXPECT_EQ(edgesUpTo(chip, 0, c.limit), c.edges)
-            << "control " << int{c.control} << ", count " << c.count;
+TEST(Audio, Pit8254WritesAndTheEdgesTheyMake) {
+    for (const std::string& line : test::dataLines("pit8254.txt")) {
+        pit::Chip chip;
+        std::string got, want;
+        for (const std::string& t : words(line)) {
+            want += " " + t;
+            if (const auto tilde = t.find('~'); tilde != std::string::npos) {
+                got += " " + t.substr(0, tilde) + "~" + std::to_string(pit::ticksAt(std::stoll(t)));
+            } else if (const auto at = t.find('@'); at != std::string::npos) {
+                pit::writeRegister(chip, t[0] - '0',
+                                   static_cast<std::uint8_t>(std::stoi(t.substr(2), nullptr, 16)),
+                                   std::stoll(t.substr(at + 1)));
+                got += " " + t;
+            } else if (t[0] == '?') {
+                got += " " + t;
+                for (int c = 0; c < 3; ++c)
+                    for (pit::Edge e; pit::takeEdge(chip.counters[c], std::stoll(t.substr(1)), e);)
+                        got += " " + (c ? std::to_string(c) + ":" : "") + std::to_string(e.tick) +
+                               (e.high ? "+" : "-");
+            }
+        }
+        EXPECT_EQ(got, want);
     }
-    // The longest count lasts exactly its period and never drifts.
-    pit::Chip longest = squareWave(0xFFFF);
-    const Edges edges = edgesUpTo(longest, 0, 31 + 1000 * 65535);
-    ASSERT_EQ(edges.size(), 2000u);
-    EXPECT_EQ(edges.back(), (std::pair<std::int64_t, bool>{31 + 1000 * 65535, true}));
 }
 
-TEST(Pit8254Mode3, NewCountTakesEffectAtTheEndOfTheHalfCycle) {
-    // Written during the high half: that half ends on time, the new count
-    // shapes the halves after it.
-    pit::Chip duringHigh = squareWave(100);
-    EXPECT_TRUE(edgesUpTo(duringHigh, 0, 60).empty());
-    writeCount(duringHigh, 0, 40, 60);
-    EXPECT_EQ(edgesUpTo(duringHigh, 0, 141), (Edges{{81, false}, {101, true}, {121, false}, {141, true}}));
-
-    // An odd count written during the low half.
-    pit::Chip duringLow = squareWave(100);
-    EXPECT_EQ(edgesUpTo(duringLow, 0, 90), (Edges{{81, false}}));
-    writeCount(duringLow, 0, 41, 90);
-    EXPECT_EQ(edgesUpTo(duringLow, 0, 172), (Edges{{131, true}, {152, false}, {172, true}}));
-
-    // Half a count (its LSB) changes nothing.
-    pit::Chip halfWritten = squareWave(100);
-    pit::writeRegister(halfWritten, 0, 40, 60);
-    EXPECT_EQ(edgesUpTo(halfWritten, 0, 231), (Edges{{81, false}, {131, true}, {181, false}, {231, true}}));
-}
-
-TEST(Pit8254ControlWord, SetsOutAtOnceAndStopsTheCounter) {
-    // Stopping (mode 1) while OUT is low: OUT rises with the write, then
-    // stays high, counts or not: no trigger ever comes.
-    pit::Chip stopLow = squareWave(100);
-    EXPECT_EQ(edgesUpTo(stopLow, 0, 90), (Edges{{81, false}}));
-    pit::writeRegister(stopLow, 3, 0x32, 90);
-    EXPECT_EQ(edgesUpTo(stopLow, 0, 90), (Edges{{90, true}}));
-    writeCount(stopLow, 0, 100, 100);
-    EXPECT_TRUE(edgesUpTo(stopLow, 0, far).empty());
-
-    // Stopping while OUT is high makes no edge at all.
-    pit::Chip stopHigh = squareWave(100);
-    pit::writeRegister(stopHigh, 3, 0x32, 60);
-    EXPECT_TRUE(edgesUpTo(stopHigh, 0, far).empty());
-
-    // A control word restarts the byte order of a count.
-    pit::Chip reordered;
-    pit::writeRegister(reordered, 3, 0x36, 10);
-    pit::writeRegister(reordered, 0, 0x11, 20);
-    pit::writeRegister(reordered, 3, 0x36, 25);
-    writeCount(reordered, 0, 4, 29);
-    EXPECT_EQ(edgesUpTo(reordered, 0, 36), (Edges{{33, false}, {35, true}}));
-}
-
-TEST(Pit8254OtherModes, Mode0GoesHighNPlusOnePulsesAfterEachNewCount) {
-    // OUT goes low with the control word, and with a new count's first byte,
-    // and the count starts again.
-    pit::Chip mode0;
-    pit::writeRegister(mode0, 3, 0x30, 10);
-    EXPECT_EQ(edgesUpTo(mode0, 0, 10), (Edges{{10, false}}));
-    writeCount(mode0, 0, 5, 20);
-    EXPECT_EQ(edgesUpTo(mode0, 0, 39), (Edges{{27, true}}));
-    pit::writeRegister(mode0, 0, 3, 40);
-    EXPECT_EQ(edgesUpTo(mode0, 0, 40), (Edges{{40, false}}));
-    pit::writeRegister(mode0, 0, 0, 41);
-    EXPECT_EQ(edgesUpTo(mode0, 0, far), (Edges{{45, true}}));
-}
-
-// Listening: register writes as the board would see them, rendered to a WAV
-// file, read back and measured.
-
-namespace audio = pitchime::audio;
-
-std::string tempPath(const char* name) {
-    return ::testing::TempDir() + "pitchime_audio_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
+TEST(Audio, WavSizes) {
+    const std::string path = ::testing::TempDir() + "pitchime_wav_sizes.wav";
+    for (const std::string& line : test::dataLines("wav.txt")) {
+        const auto w = words(line);
+        const std::vector<std::int16_t> samples(std::stoul(w[2]), 1);
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        audio::WavWriter writer;
+        audio::wavStart(writer, f, std::stoul(w[0]));
+        writer.dataBytes = static_cast<std::uint32_t>(std::stoul(w[1]));
+        audio::wavAppend(writer, samples.data(), samples.size());
+        if (w[3] == "finish") audio::wavFinish(writer);
+        std::fclose(f);
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<char> b{std::istreambuf_iterator<char>(in), {}};
+        const auto le32 = [&](std::size_t at) {
+            std::uint32_t v = 0;
+            for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(b.at(at + i));
+            return v;
+        };
+        std::string got = w[0] + " " + w[1] + " " + w[2] + " " + w[3], want = w[0];
+        for (std::size_t i = 1; i < w.size(); ++i) want += " " + w[i];
+        for (std::size_t field : {le32(4), le32(40), static_cast<std::uint32_t>(b.size())})
+            got += " " + std::to_string(field);
+        EXPECT_EQ(got + (writer.failed ? " failed" : " ok"), want);
+    }
+    std::remove(path.c_str());
 }
 
 // One register write takes a 21-byte frame on the lines, about 112 us.
 constexpr std::int64_t frameUs = 112;
+// Sample 0 of each recording: not at tick 0, as a program's recording is not.
+constexpr std::int64_t originUs = 1'234'567;
 
 // Counter 0 set to mode 3 with `count` from `us` on, the three writes a
 // frame apart as the board sends them, recorded from 0 to `endUs`.
-Sound renderNote(std::int32_t count, std::int64_t us, std::int64_t endUs,
-                 audio::SpeakerOptions options = {}) {
-    const std::string path = tempPath("note.wav");
+test::Sound renderNote(std::int32_t count, std::int64_t us, std::int64_t endUs,
+                       audio::SpeakerOptions options = {}) {
+    const std::string path = ::testing::TempDir() + "pitchime_audio_note.wav";
     auto recording = std::make_unique<audio::Recording>();
-    EXPECT_TRUE(audio::recordingStart(*recording, path.c_str(), 0, options));
-    audio::recordingWrite(*recording, us, 3, 0x36);
-    audio::recordingWrite(*recording, us + frameUs, 0, static_cast<std::uint8_t>(count & 0xFF));
-    audio::recordingWrite(*recording, us + 2 * frameUs, 0, static_cast<std::uint8_t>(count >> 8));
-    EXPECT_TRUE(audio::recordingFinish(*recording, endUs));
-    Sound sound;
-    EXPECT_EQ(readWav(path, sound), "");
-    EXPECT_GE(sound.samples.size(), static_cast<std::size_t>(endUs * options.sampleRate / 1'000'000));
+    EXPECT_TRUE(audio::recordingStart(*recording, path.c_str(), originUs, options));
+    audio::recordingWrite(*recording, originUs + us, 3, 0x36);
+    audio::recordingWrite(*recording, originUs + us + frameUs, 0, static_cast<std::uint8_t>(count & 0xFF));
+    audio::recordingWrite(*recording, originUs + us + 2 * frameUs, 0, static_cast<std::uint8_t>(count >> 8));
+    EXPECT_TRUE(audio::recordingFinish(*recording, originUs + endUs));
+    test::Sound sound;
+    EXPECT_EQ(test::readWav(path, sound), "");
+    EXPECT_GE(sound.samples.size(), static_cast<std::size_t>(endUs * sound.rate / 1'000'000));
     std::remove(path.c_str());
     return sound;
 }
 
-TEST(Listening, HighNotesDoNotFoldBackIntoTheAudibleBand) {
+TEST(Audio, HighNotesSoundTheirPitchAndDoNotFoldBack) {
     // Note 127, 12.56 kHz: its harmonics at 37.7, 62.8, 87.9 kHz... would
     // fold back to 10.3, 14.8, 8.1 kHz... if they were not band-limited.
-    const Spectrum s = spectrum(renderNote(95, 0, 1'000'000), 0.1, 32768);
+    const test::Spectrum s = test::spectrum(renderNote(95, 0, 1'000'000), 0.1, 32768);
+    EXPECT_NEAR(test::peaksHz(s, 50.0, 20'000.0, 1).at(0), 1193182.0 / 95.0, 0.5);
     double tone = 0.0, folded = 0.0;
     for (std::size_t k = 1; k < s.magnitude.size(); ++k) {
         const double hz = k * s.binHz;
@@ -201,9 +112,12 @@ TEST(Listening, HighNotesDoNotFoldBackIntoTheAudibleBand) {
         if (hz > 100.0 && hz < 11'000.0) folded += power;
     }
     EXPECT_LT(10.0 * std::log10(folded / tone), -80.0);
+    // Sample rates are held to 8 to 192 kHz.
+    EXPECT_EQ(renderNote(95, 0, 1000, {.sampleRate = 1}).rate, 8000);
+    EXPECT_EQ(renderNote(95, 0, 1000, {.sampleRate = 1'000'000}).rate, 192000);
 }
 
-TEST(Listening, EdgesFallAtTheTimeOfTheWriteThatCausedThem) {
+TEST(Audio, EdgesFallAtTheTimeOfTheWriteThatCausedThem) {
     // The count is loaded on the clock after its high byte; the wave then
     // stays high for 1356 clocks and falls. An ideal fall at time t from 0 to
     // -step leaves, summed over the samples around it, t - n0 + 1/2 samples'
@@ -211,12 +125,13 @@ TEST(Listening, EdgesFallAtTheTimeOfTheWriteThatCausedThem) {
     // leaves exactly as much. The coupling capacitor is made large here so
     // that it does not drain the level while it is summed.
     for (const std::int64_t startUs : {100'000, 100'010, 100'020}) {
-        const Sound r = renderNote(2712, startUs, 110'000, {.couplingHz = 0.001});
-        const std::int64_t edgeTick = pit::ticksAt(startUs + 2 * frameUs) + 1 + 1356;
+        const test::Sound r = renderNote(2712, startUs, 110'000, {.couplingHz = 0.001});
+        const std::int64_t edgeTick =
+            pit::ticksAt(originUs + startUs + 2 * frameUs) + 1 + 1356 - pit::ticksAt(originUs);
         const double expected = static_cast<double>(edgeTick) * r.rate / pit::clockHz;
 
-        EXPECT_EQ(rms(r, 0.0, 0.1), 0.0);
-        const double step = -0.6 * fullScale;
+        EXPECT_EQ(test::rms(r, 0.0, 0.1), 0.0);
+        const double step = -0.6 * test::fullScale;
         const auto n0 = static_cast<std::size_t>(expected) - 40;
         double notYet = 0.0;
         for (std::size_t n = n0; n < n0 + 80; ++n) notYet += (r.samples[n] - step) / -step;
@@ -225,3 +140,4 @@ TEST(Listening, EdgesFallAtTheTimeOfTheWriteThatCausedThem) {
 }
 
 }  // namespace
+}  // namespace pitchime

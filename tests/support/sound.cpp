@@ -4,44 +4,32 @@
 #include <cmath>
 #include <complex>
 #include <fstream>
+#include <iterator>
 #include <numbers>
 
 namespace pitchime::test {
 
-namespace {
-
-std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-
-std::uint32_t le16(const std::vector<std::uint8_t>& b, std::size_t at) { return b[at] | b[at + 1] << 8; }
-
-bool tagAt(const std::vector<std::uint8_t>& b, std::size_t at, const char* tag) {
-    return std::equal(tag, tag + 4, b.begin() + static_cast<long>(at));
-}
-
-}  // namespace
-
 std::string readWav(const std::string& path, Sound& sound) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::ifstream in(path, std::ios::binary);
     if (!in) return "cannot open " + path;
-    std::vector<std::uint8_t> b(static_cast<std::size_t>(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    if (!in) return "cannot read " + path;
+    const std::vector<std::uint8_t> b{std::istreambuf_iterator<char>(in), {}};
     if (b.size() < 44) return "no WAV header in " + path;
-    if (!tagAt(b, 0, "RIFF") || !tagAt(b, 8, "WAVE") || !tagAt(b, 12, "fmt ") || !tagAt(b, 36, "data") ||
-        le32(b, 16) != 16)
+    const auto le = [&](std::size_t at, int bytes) {
+        std::uint32_t value = 0;
+        for (int i = bytes - 1; i >= 0; --i) value = value << 8 | b[at + i];
+        return value;
+    };
+    const auto tag = [&](std::size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); };
+    if (tag(0) != "RIFF" || tag(8) != "WAVE" || tag(12) != "fmt " || tag(36) != "data" || le(16, 4) != 16)
         return "not a WAV file laid out as expected";
-    if (le32(b, 4) != b.size() - 8) return "RIFF size does not match the file";
-    if (le32(b, 40) != b.size() - 44) return "data size does not match the file";
-    if (le16(b, 20) != 1 || le16(b, 22) != 1 || le16(b, 34) != 16) return "not 16-bit mono PCM";
-    sound.rate = static_cast<int>(le32(b, 24));
-    if (le32(b, 28) != le32(b, 24) * 2 || le16(b, 32) != 2) return "byte rate or block size is wrong";
+    if (le(4, 4) != b.size() - 8) return "RIFF size does not match the file";
+    if (le(40, 4) != b.size() - 44) return "data size does not match the file";
+    if (le(20, 2) != 1 || le(22, 2) != 1 || le(34, 2) != 16) return "not 16-bit mono PCM";
+    sound.rate = static_cast<int>(le(24, 4));
+    if (le(28, 4) != le(24, 4) * 2 || le(32, 2) != 2) return "byte rate or block size is wrong";
     sound.samples.resize((b.size() - 44) / 2);
-    for (std::size_t n = 0; n < sound.samples.size(); ++n) {
-        sound.samples[n] = static_cast<std::int16_t>(b[44 + 2 * n] | b[45 + 2 * n] << 8);
-    }
+    for (std::size_t n = 0; n < sound.samples.size(); ++n)
+        sound.samples[n] = static_cast<std::int16_t>(le(44 + 2 * n, 2));
     return "";
 }
 
