@@ -5,7 +5,7 @@
 // tracks are ignored by the reader): the plan refuses in one line or makes
 // a score the player accepts, its rows stay in proportion to its notes,
 // and while no more notes sound at once than there are voices, none is
-// dropped.
+// dropped or cut short.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -66,7 +66,8 @@ void checkImport(const File& f, const importer::Options& o) {
     MIDI_CHECK(s.scoreLengthUs <= longestUs + 2 * longestRowUs);
     MIDI_CHECK(s.rows <= 2 + 12 * s.kept + static_cast<std::size_t>(s.scoreLengthUs / longestRowUs));
     if (mostAtOnce(f, o, unitUs) <= (o.trill ? 2 : 3)) {
-        for (const importer::Entry& e : r.entries) MIDI_CHECK(e.drum || e.fate != importer::Fate::dropped);
+        for (const importer::Entry& e : r.entries)
+            MIDI_CHECK(e.drum || (e.fate != importer::Fate::dropped && e.fate != importer::Fate::cut));
     }
 }
 
