@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Runs pitchime-import on the cases of a table and checks what the score
-plays against the MIDI file as midicsv lists it: every note the importer
-plays, moves or drops, its onset, the tune's length, the top line.
+"""Runs pitchime-import on the cases of a table and checks what the board
+plays for the score (pitchime-render's MIDI file of it) against the MIDI
+file imported, both as midicsv lists them: every note the importer plays,
+moves or drops, its onset, the tune's length, the top line.
 
-  check_import.py IMPORT CASES CSVMIDI MIDICSV [ABC2MIDI]
+  check_import.py IMPORT RENDER CASES CSVMIDI MIDICSV [ABC2MIDI]
 
 A case is a [name] line, then lines of the MIDI file (tpq N, tempo TICK US,
 note TRACK CHANNEL KEY START END VELOCITY, control TRACK CHANNEL TICK NUMBER
@@ -97,28 +98,26 @@ def listed_notes(midi, tools):
     return sorted(notes, key=lambda n: (n["start"], -n["key"]))
 
 
-def played_notes(score, trill):
-    """Decodes a score into the notes it plays: (pitch, onset ms), and its length."""
-    lines = score.split("\n")
-    bpm, part = int(lines[0]), int(lines[1])
-    q = 60000 // (16 * bpm)
-    now, previous, notes, starts = 0, {}, [], []
-    for line in lines[2:]:
-        if not line:
-            continue
-        values = [int(v) for v in line.split(",")]
-        length = values[-1]
-        if trill:
-            sounding = {v: None for v in values[:2] if v > 0}
-        else:
-            sounding = {values[c]: c for c in range(part) if values[c] > 0}
-        for pitch, column in sounding.items():
-            if pitch not in previous or previous[pitch] != column:
-                notes.append((pitch, now))
-        previous = sounding
-        starts.append(now)
-        now += 2 * (32 // length) * q if trill else (64 // length) * q
-    return notes, starts[-1], bpm, part
+def played_notes(score, trill, tools):
+    """What the board plays for a score, as pitchime-render's MIDI file of
+    it lists it: (key, onset ms) and the end of the last note. The
+    alternating player's pitches take turns by sixty-fourths, so there a
+    pitch starts in the first cycle of two in which it sounds after one in
+    which it did not; key 14 there is its rest (note 0)."""
+    bpm, part = (int(v) for v in open(score).read().split("\n")[:2])
+    rendered = score + ".mid"
+    subprocess.run([tools["render"], *(["--trill"] if trill else []), score, rendered], check=True,
+                   capture_output=True)
+    notes = [n for n in listed_notes(rendered, tools) if not (trill and n["key"] == 14)]
+    length = max(n["end"] for n in notes)
+    if not trill:
+        return [(n["key"], n["start"]) for n in notes], length, bpm, part
+    cycle, sounding = 2 * (60000 // (16 * bpm)), {}
+    for n in notes:
+        for c in range(round(n["start"]) // cycle, -(-round(n["end"]) // cycle)):
+            sounding.setdefault(c, set()).add(n["key"])
+    starts = [(key, c * cycle) for c in sounding for key in sounding[c] - sounding.get(c - 1, set())]
+    return starts, length, bpm, part
 
 
 def into_range(key, shift):
@@ -148,7 +147,7 @@ def check(case, folder, tools, work):
 
     trill = "--trill" in options
     shift = int(options[options.index("--transpose") + 1]) if "--transpose" in options else 0
-    played, length, bpm, part = played_notes(open(out).read(), trill)
+    played, length, bpm, part = played_notes(out, trill, tools)
     for word in ("bpm", "voices"):
         if word in expect and int(expect[word]) != (bpm if word == "bpm" else part):
             problems.append(f"{word} {bpm if word == 'bpm' else part}, expected {expect[word]}")
@@ -191,7 +190,7 @@ def check(case, folder, tools, work):
 
 
 def main():
-    tools = dict(zip(["import", "cases", "csvmidi", "midicsv", "abc2midi"], sys.argv[1:]))
+    tools = dict(zip(["import", "render", "cases", "csvmidi", "midicsv", "abc2midi"], sys.argv[1:]))
     folder = os.path.dirname(os.path.abspath(tools["cases"]))
     failed = 0
     with tempfile.TemporaryDirectory() as work:
