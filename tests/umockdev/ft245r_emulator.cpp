@@ -1,9 +1,11 @@
 // An emulated FT245R for whole-program tests: a umockdev testbed with the
 // device from a .umockdev file, whose usbfs node is answered by the handler
 // below instead of replayed from a record. The handler answers the string
-// descriptors that ioctl replay cannot (product "FT245R USB FIFO"), accepts
-// every other transfer, and writes every control setup and every bulk write
-// to a log in the order they arrived, for an exact comparison.
+// descriptors (product "FT245R USB FIFO"; a string it lacks stalls, as on a
+// chip), accepts every other transfer, and writes every control setup and
+// every bulk write to a log in the order they arrived, for an exact
+// comparison. With FT245R_STALL_BULK=N in the environment, the Nth bulk
+// write stalls as on a board pulled out.
 //
 // Usage: ft245r_emulator DEVICE-FILE NODE LOG-FILE PROGRAM [ARGS...]
 // Runs PROGRAM in a session of its own (no controlling terminal, so a key
@@ -35,6 +37,7 @@ struct Submitted {
 std::mutex lock;
 std::deque<Submitted> submitted;
 std::vector<std::string> transfers;
+int bulkWrites = 0, stallBulk = 0;
 
 const char* const strings[] = {"", "FTDI", "FT245R USB FIFO", "A9PLT5QX"};
 
@@ -54,18 +57,16 @@ void setField(UMockdevIoctlData* data, std::size_t offset, T value) {
 }
 
 // The answer to a control transfer that reads: a string descriptor (index 0
-// is the list of languages: US English), or nothing.
-std::vector<std::uint8_t> controlReply(const std::uint8_t* setup) {
-    const int type = setup[3];
+// is the list of languages: US English), or nothing; false for a stall.
+bool controlReply(const std::uint8_t* setup, std::vector<std::uint8_t>& reply) {
     const int index = setup[2];
-    std::vector<std::uint8_t> reply;
-    if (setup[1] != 0x06 || type != 0x03) return reply;
-    if (index == 0) return {4, 3, 0x09, 0x04};
-    if (index >= static_cast<int>(std::size(strings))) return reply;
+    if (setup[1] != 0x06 || setup[3] != 0x03) return true;
+    if (index >= static_cast<int>(std::size(strings))) return false;
+    if (index == 0) return reply = {4, 3, 0x09, 0x04}, true;
     reply = {0, 3};
     for (const char* c = strings[index]; *c != '\0'; ++c) reply.insert(reply.end(), {std::uint8_t(*c), 0});
     reply[0] = static_cast<std::uint8_t>(reply.size());
-    return reply;
+    return true;
 }
 
 // Completes a submitted URB when it is reaped: logs it, answers it.
@@ -73,19 +74,20 @@ void finish(const Submitted& s) {
     auto* urb = reinterpret_cast<usbdevfs_urb*>(s.urb->data);
     const std::uint8_t* bytes = s.buffer->data;
     int actual = urb->buffer_length;
+    bool answered = true;
     if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
         transfers.push_back("control " + hex(bytes, 8));
-        actual = 0;
-        if (bytes[0] & 0x80) {
-            std::vector<std::uint8_t> reply = controlReply(bytes);
-            const int wanted = bytes[6] | bytes[7] << 8;
-            actual = static_cast<int>(reply.size()) < wanted ? static_cast<int>(reply.size()) : wanted;
-            if (actual > 0) umockdev_ioctl_data_update(s.buffer, 8, reply.data(), actual);
-        }
+        std::vector<std::uint8_t> reply;
+        answered = !(bytes[0] & 0x80) || controlReply(bytes, reply);
+        const int wanted = bytes[6] | bytes[7] << 8;
+        actual = static_cast<int>(reply.size()) < wanted ? static_cast<int>(reply.size()) : wanted;
+        if (actual > 0) umockdev_ioctl_data_update(s.buffer, 8, reply.data(), actual);
     } else {
         transfers.push_back("bulk " + std::to_string(urb->endpoint) + " " + hex(bytes, urb->buffer_length));
+        answered = ++bulkWrites != stallBulk;
     }
-    setField<int>(s.urb, offsetof(usbdevfs_urb, status), 0);
+    if (!answered) actual = 0;
+    setField<int>(s.urb, offsetof(usbdevfs_urb, status), answered ? 0 : -EPIPE);
     setField<int>(s.urb, offsetof(usbdevfs_urb, actual_length), actual);
 }
 
@@ -138,6 +140,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s DEVICE-FILE NODE LOG-FILE PROGRAM [ARGS...]\n", argv[0]);
         return 2;
     }
+    if (const char* stall = std::getenv("FT245R_STALL_BULK")) stallBulk = std::atoi(stall);
     UMockdevTestbed* testbed = umockdev_testbed_new();
     GError* error = nullptr;
     UMockdevIoctlBase* handler = umockdev_ioctl_base_new();

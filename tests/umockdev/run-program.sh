@@ -7,44 +7,23 @@
 # The program must end with status 0.
 # Usage: run-program.sh NAME EXPECTED-DIR WORK-DIR COMMAND [ARGS...]
 set -u
-name=$1
-expected=$2
-work=$3
+want=$2/$1 got=$3/$1
 shift 3
-mkdir -p "$work"
-out="$work/$name.out"
-err="$work/$name.err"
-"$@" </dev/null >"$out" 2>"$err"
-status=$?
+mkdir -p "${got%/*}"
 failed=0
-if [ "$status" -ne 0 ]; then
-    echo "exit status $status, want 0"
-    failed=1
+fail() { echo "$*"; failed=1; }
+"$@" </dev/null >"$got.out" 2>"$got.err" || fail "exit status $?, want 0"
+sed -E -e 's/^(REAL:\t)[0-9]+$/\1#/' -e 's/^(Quarter Note length\t:\t)[0-9]+ms$/\1#ms/' \
+    -e 's/^(Measurement BPM\t\t:\t).+$/\1#/' "$got.out" | diff -u "$want.out" - ||
+    fail "standard output differs (- expected, + printed)"
+if [ -f "$want.transfers" ]; then
+    grep -v '^#' "$want.transfers" | diff -u - "$got.transfers" || fail "transfers to the board differ (- expected, + sent)"
 fi
-sed -E -e 's/^(REAL:\t)[0-9]+$/\1#/' \
-    -e 's/^(Quarter Note length\t:\t)[0-9]+ms$/\1#ms/' \
-    -e 's/^(Measurement BPM\t\t:\t).+$/\1#/' "$out" >"$out.normalized"
-if ! diff -u "$expected/$name.out" "$out.normalized"; then
-    echo "standard output differs (- expected, + printed)"
-    failed=1
-fi
-if [ -f "$expected/$name.transfers" ]; then
-    grep -v '^#' "$expected/$name.transfers" >"$work/$name.transfers.expected"
-    if ! diff -u "$work/$name.transfers.expected" "$work/$name.transfers"; then
-        echo "transfers to the board differ (- expected, + sent)"
-        failed=1
-    fi
-fi
-if [ -f "$expected/$name.err" ]; then
-    while IFS= read -r line; do
-        if [ -n "$line" ] && ! grep -qF -- "$line" "$err"; then
-            echo "standard error lacks: $line"
-            failed=1
-        fi
-    done <"$expected/$name.err"
-elif [ -s "$err" ]; then
-    echo "unexpected standard error:"
-    cat "$err"
-    failed=1
+if [ -f "$want.err" ]; then
+    grep -v '^$' "$want.err" | while IFS= read -r line; do
+        grep -qF -- "$line" "$got.err" || { echo "standard error lacks: $line"; exit 1; }
+    done || failed=1
+elif [ -s "$got.err" ]; then
+    fail "unexpected standard error: $(cat "$got.err")"
 fi
 exit $failed
