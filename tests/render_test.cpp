@@ -42,13 +42,6 @@ double peakHz(const Sound& sound, double from, std::size_t size) {
     return peak.empty() ? 0.0 : peak[0];
 }
 
-TEST(RenderListening, NoteSixtyNineSoundsAtTheClockOverItsCount) {
-    // Count 2712: 439.97 Hz, 0.16 Hz away from a count one more or less.
-    const Rendered r = render("a440", "120\n1\n69,1\n", {"--rate", "44100"});
-    EXPECT_EQ(r.sound.rate, 44100);
-    EXPECT_NEAR(peakHz(r.sound, 0.2, 65536), clockHz / 2712, 0.5);
-}
-
 TEST(RenderListening, ChordFundamentalsAndRests) {
     // Half notes of 0.992 s: notes 60, 64 and 67, then voice 1 resting, then
     // all three resting, then note 72 alone.
