@@ -13,8 +13,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "through an FTDI FT245R USB chip in asynchronous bit-bang mode."
   "pitchime gives each voice its own counter; pitchime-trill alternates two"
   "voices on one counter; pitchime-render plays a score on a virtual tone"
-  "board in virtual time and writes the sound to a file. A udev rule lets"
-  "the user at the machine reach the board without root.")
+  "board in virtual time and writes the sound to a file; pitchime-import"
+  "turns a MIDI file into a score. A udev rule lets the user at the machine"
+  "reach the board without root.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
