@@ -152,14 +152,16 @@ std::vector<Write> playWrites(const Rows& rows, std::int32_t part, bool trill) {
 
 // ---- The run ----
 
+// Never destroyed: the exit handler that removes the file runs after the
+// destructors of statics made later than it was registered.
 const std::string& scorePath() {
-    static const std::string path = [] {
+    static const std::string& path = *new std::string([] {
         const char* dir = std::getenv("TMPDIR");
         std::string p = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/pitchime-fuzz-" +
                         std::to_string(static_cast<long>(getpid())) + ".txt";
         std::atexit([] { std::remove(scorePath().c_str()); });
         return p;
-    }();
+    }());
     return path;
 }
 

@@ -79,12 +79,14 @@ constexpr long writeCall = -2, signalWaitCall = -2;
 }  // namespace
 
 const std::string& tempDir() {
-    static const std::string dir = [] {
+    // Never destroyed: the exit handler that removes the directory runs
+    // after the destructors of statics made later than it was registered.
+    static const std::string& dir = *new std::string([] {
         std::string pattern = (std::filesystem::temp_directory_path() / "pitchime-test-XXXXXX").string();
         if (!mkdtemp(pattern.data())) abort();
         std::atexit([] { std::filesystem::remove_all(tempDir()); });
         return pattern;
-    }();
+    }());
     return dir;
 }
 
