@@ -2,6 +2,7 @@
 // the WAV writer's sizes, and rendered audio measured the way a listener
 // would check it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -49,7 +50,7 @@ TEST(Audio, Pit8254WritesAndTheEdgesTheyMake) {
 }
 
 TEST(Audio, WavSizes) {
-    const std::string path = ::testing::TempDir() + "pitchime_wav_sizes.wav";
+    const std::string path = ::testing::TempDir() + "pitchime_wav_sizes_" + std::to_string(getpid()) + ".wav";
     for (const std::string& line : test::dataLines("wav.txt")) {
         const auto w = words(line);
         const std::vector<std::int16_t> samples(std::stoul(w[2]), 1);
@@ -85,7 +86,8 @@ constexpr std::int64_t originUs = 1'234'567;
 // frame apart as the board sends them, recorded from 0 to `endUs`.
 test::Sound renderNote(std::int32_t count, std::int64_t us, std::int64_t endUs,
                        audio::SpeakerOptions options = {}) {
-    const std::string path = ::testing::TempDir() + "pitchime_audio_note.wav";
+    const std::string path =
+        ::testing::TempDir() + "pitchime_audio_note_" + std::to_string(getpid()) + ".wav";
     auto recording = std::make_unique<audio::Recording>();
     EXPECT_TRUE(audio::recordingStart(*recording, path.c_str(), originUs, options));
     audio::recordingWrite(*recording, originUs + us, 3, 0x36);
