@@ -49,7 +49,8 @@ Command program(const std::string& name, std::vector<std::string> args) {
     return r;
 }
 
-// Runs with a board trace of its own; under wine the output's "\r\n" made "\n".
+// Runs with a board trace of its own; under wine the output's and the
+// errors' "\r\n" made "\n".
 Result runTraced(Command r, const std::string& trace) {
     std::filesystem::remove(trace);
     r.env.push_back("PITCHIME_VBOARD_TRACE=" + trace);
@@ -57,6 +58,7 @@ Result runTraced(Command r, const std::string& trace) {
     if (underWine) {
         const std::string raw = res.out;
         res.out = replaceAll(res.out, "\r\n", "\n");
+        res.err = replaceAll(res.err, "\r\n", "\n");
         EXPECT_EQ(std::count(raw.begin(), raw.end(), '\n'), std::count(raw.begin(), raw.end(), '\r'))
             << "a line end without CR";
     }
