@@ -3,7 +3,7 @@
 # pitchime_check_layers() refuses, when configuring, a source that does.
 # A new folder is one more name in its layer here (and its CMakeLists.txt).
 set(pitchime_layers
-  "score d2xx platform midi"
+  "score d2xx platform midi midiin"
   "common"
   "board vboard"
   "playback"

@@ -1,0 +1,176 @@
+// MIDI input through RtMidi: the ALSA sequencer and JACK on Linux, CoreMIDI
+// on macOS. RtMidi reports errors as exceptions, or to an error callback
+// once one is set; both stop here, and become the one line open and
+// listSources give back. Its input thread (JACK's process thread, on JACK)
+// calls onMessage with the time since the previous message; their sum is
+// the MIDI system's clock, turned into ours by the arrival clock.
+#include <RtMidi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <memory>
+
+#include "midiin/midi_input.h"
+#include "midiin/ports.h"
+#include "platform/platform.h"
+
+namespace pitchime::midiin {
+
+struct Input {
+    std::unique_ptr<RtMidiIn> midi;
+    Api api = Api::automatic;
+    std::string description;
+    std::string error;  // the last error RtMidi reported, empty when none
+    Receiver receiver = nullptr;
+    void* context = nullptr;
+    // The input thread's.
+    double systemSeconds = 0;
+    ArrivalClock clock;
+};
+
+namespace {
+
+constexpr const char* clientName = "pitchime";
+
+RtMidi::Api rtmidiApi(Api api) {
+    switch (api) {
+        case Api::alsa:
+            return RtMidi::LINUX_ALSA;
+        case Api::jack:
+            return RtMidi::UNIX_JACK;
+        case Api::coremidi:
+            return RtMidi::MACOSX_CORE;
+        case Api::winmm:
+            return RtMidi::WINDOWS_MM;
+        case Api::automatic:
+            break;
+    }
+    return RtMidi::UNSPECIFIED;
+}
+
+Api ourApi(RtMidi::Api api) {
+    for (Api a : {Api::alsa, Api::jack, Api::coremidi, Api::winmm}) {
+        if (rtmidiApi(a) == api) return a;
+    }
+    return Api::automatic;
+}
+
+void onError(RtMidiError::Type type, const std::string& text, void* user) {
+    // Warnings (no sources, a name it could not read) are not failures.
+    if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
+        static_cast<Input*>(user)->error = text;
+}
+
+void onMessage(double deltaSeconds, std::vector<unsigned char>* bytes, void* user) {
+    Input& input = *static_cast<Input*>(user);
+    const std::int64_t now = platform::nowUs();
+    input.systemSeconds += deltaSeconds;
+    if (bytes->empty() || bytes->size() > 3 || messageSize((*bytes)[0]) != static_cast<int>(bytes->size()))
+        return;
+    Message message;
+    message.size = static_cast<std::uint8_t>(bytes->size());
+    for (std::size_t i = 0; i < bytes->size(); ++i) message.bytes[i] = (*bytes)[i];
+    message.us = arrivalUs(input.clock, std::llround(input.systemSeconds * 1e6), now);
+    input.receiver(input.context, message);
+}
+
+// A client of `api`, or of the first API of this build that can make one;
+// the input with no client and the reason in `error` when none can.
+std::unique_ptr<Input> connect(Api api) {
+    auto input = std::make_unique<Input>();
+    std::vector<RtMidi::Api> apis;
+    RtMidi::getCompiledApi(apis);
+    std::string built;
+    for (RtMidi::Api a : apis) built += std::string(built.empty() ? "" : ", ") + apiName(ourApi(a));
+    if (api != Api::automatic) {
+        if (std::find(apis.begin(), apis.end(), rtmidiApi(api)) == apis.end()) {
+            input->error =
+                std::string("MIDI system ") + apiName(api) + " is not in this build (it has " + built + ")";
+            return input;
+        }
+        apis = {rtmidiApi(api)};
+    }
+    for (RtMidi::Api a : apis) {
+        try {
+            input->midi = std::make_unique<RtMidiIn>(a, clientName);
+            input->midi->setErrorCallback(onError, input.get());
+            input->api = ourApi(a);
+            input->error.clear();
+            return input;
+        } catch (const std::exception& e) {
+            input->error = std::string("cannot use MIDI system ") + apiName(ourApi(a)) + ": " + e.what();
+        }
+    }
+    return input;
+}
+
+bool sources(Input& input, std::vector<std::string>& names) {
+    const unsigned count = input.midi->getPortCount();
+    for (unsigned i = 0; i < count && input.error.empty(); ++i) names.push_back(input.midi->getPortName(i));
+    return input.error.empty();
+}
+
+}  // namespace
+
+bool listSources(Api api, std::vector<std::string>& names, std::string& error) {
+    names.clear();
+    try {
+        std::unique_ptr<Input> input = connect(api);
+        if (input->midi && sources(*input, names)) return true;
+        error = input->error;
+    } catch (const std::exception& e) {
+        error = std::string("cannot list the MIDI sources: ") + e.what();
+    }
+    return false;
+}
+
+Input* open(const OpenOptions& options, std::string& error) {
+    try {
+        std::unique_ptr<Input> input = connect(options.api);
+        if (!input->midi) {
+            error = input->error;
+            return nullptr;
+        }
+        RtMidiIn& midi = *input->midi;
+        const std::string api = apiName(input->api);
+        input->receiver = options.receiver;
+        input->context = options.context;
+        midi.ignoreTypes(true, true, true);
+        midi.setCallback(onMessage, input.get());
+        if (options.port.empty()) {
+            midi.openVirtualPort(options.portName);
+            input->description = "port " + options.portName + " of " + api;
+        } else {
+            std::vector<std::string> names;
+            if (!sources(*input, names)) {
+                error = input->error;
+                return nullptr;
+            }
+            const int n = choosePort(names, options.port, error);
+            if (n < 0) return nullptr;
+            midi.openPort(static_cast<unsigned>(n), options.portName);
+            input->description = "source " + std::to_string(n) + " (" + names[n] + ") of " + api;
+        }
+        if (input->error.empty() && midi.isPortOpen()) return input.release();
+        error = input->error.empty() ? "cannot open the MIDI input of " + api : input->error;
+    } catch (const std::exception& e) {
+        error = std::string("cannot open the MIDI input: ") + e.what();
+    }
+    return nullptr;
+}
+
+std::string describe(const Input& input) { return input.description; }
+
+void close(Input* input) {
+    if (input == nullptr) return;
+    try {
+        // Closing the port and the client waits for the input thread.
+        input->midi.reset();
+    } catch (const std::exception&) {
+        // The client is gone either way; nothing more can be done.
+    }
+    delete input;
+}
+
+}  // namespace pitchime::midiin
