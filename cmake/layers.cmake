@@ -7,7 +7,7 @@ set(pitchime_layers
   "common"
   "board vboard"
   "playback"
-  "session render importer"
+  "session render importer live"
   "apps")
 
 # Reads every source of every folder of the layers for #include "FOLDER/..."
