@@ -152,7 +152,8 @@ Input* open(const OpenOptions& options, std::string& error) {
             midi.openPort(static_cast<unsigned>(n), options.portName);
             input->description = "source " + std::to_string(n) + " (" + names[n] + ") of " + api;
         }
-        if (input->error.empty() && midi.isPortOpen()) return input.release();
+        // A port of our own is not "open" to RtMidi, only a connection is.
+        if (input->error.empty() && (options.port.empty() || midi.isPortOpen())) return input.release();
         error = input->error.empty() ? "cannot open the MIDI input of " + api : input->error;
     } catch (const std::exception& e) {
         error = std::string("cannot open the MIDI input: ") + e.what();
