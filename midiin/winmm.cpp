@@ -3,8 +3,9 @@
 // opened. The system calls onData on a thread of its own with each short
 // message packed into one value, status in the low byte, and the time since
 // midiInStart in milliseconds; it must call no other MIDI function there.
-#include <mmsystem.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <mmsystem.h>
 
 #include "midiin/midi_input.h"
 #include "midiin/ports.h"
