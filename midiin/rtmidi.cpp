@@ -76,9 +76,12 @@ void onMessage(double deltaSeconds, std::vector<unsigned char>* bytes, void* use
 }
 
 // A client of `api`, or of the first API of this build that can make one;
-// the input with no client and the reason in `error` when none can.
-std::unique_ptr<Input> connect(Api api) {
+// the input with no client and the reason in `error` when none can. The
+// receiver is in place before the client starts the thread that calls it.
+std::unique_ptr<Input> connect(Api api, Receiver receiver = nullptr, void* context = nullptr) {
     auto input = std::make_unique<Input>();
+    input->receiver = receiver;
+    input->context = context;
     std::vector<RtMidi::Api> apis;
     RtMidi::getCompiledApi(apis);
     std::string built;
@@ -127,15 +130,13 @@ bool listSources(Api api, std::vector<std::string>& names, std::string& error) {
 
 Input* open(const OpenOptions& options, std::string& error) {
     try {
-        std::unique_ptr<Input> input = connect(options.api);
+        std::unique_ptr<Input> input = connect(options.api, options.receiver, options.context);
         if (!input->midi) {
             error = input->error;
             return nullptr;
         }
         RtMidiIn& midi = *input->midi;
         const std::string api = apiName(input->api);
-        input->receiver = options.receiver;
-        input->context = options.context;
         midi.ignoreTypes(true, true, true);
         midi.setCallback(onMessage, input.get());
         if (options.port.empty()) {
