@@ -274,10 +274,10 @@ void receive(Engine& e, std::int64_t us, std::span<const std::uint8_t> message, 
     const int status = message.empty() ? 0 : message[0];
     const int kind = status & 0xF0;
     const int channel = status & 0x0F;
-    const std::size_t size = kind == 0xC0 || kind == 0xD0 ? 2 : 3;
-    if (status >= 0x80 && status < 0xF0 && message.size() >= size && accepted(e, channel)) {
+    // Every message played has three bytes; programs and pressures are not played.
+    if (status >= 0x80 && status < 0xF0 && message.size() >= 3 && accepted(e, channel)) {
         const int first = message[1] & 0x7F;
-        const int second = size == 3 ? message[2] & 0x7F : 0;
+        const int second = message[2] & 0x7F;
         if (kind == 0x90 && second > 0) {
             noteOn(e, us, channel, first, second, melody);
         } else if (kind == 0x80 || kind == 0x90) {

@@ -48,7 +48,7 @@ std::uint8_t drumPitch(int key) {
     if (key >= 37 && key <= 40) return 57;                                              // snares and claps
     if (key == 42 || key == 44 || key == 46) return 100;                                // hi-hats: high
     if (key >= 41 && key <= 50) return static_cast<std::uint8_t>(40 + (key - 41) * 2);  // toms
-    if (key >= 49 && key <= 59) return 93;                                              // cymbals
+    if (key >= 51 && key <= 59) return 93;                                              // cymbals
     return 76;
 }
 

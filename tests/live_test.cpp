@@ -68,11 +68,12 @@ TEST(Live, EngineScripts) {
         };
         for (const std::string& line : lines) {
             const auto w = test::words(line);
+            live::Writes writes;
             if (w[0] == "set") live::start(engine, settingsOf(w));
             if (w[0][0] == '>') expected.push_back(line.substr(2));
+            if (w[0] == "silence") live::silence(engine, writes), played(line, writes);
             if (w[0][0] != '@') continue;
             const std::int64_t us = std::stoll(w[0].substr(1));
-            live::Writes writes;
             for (std::int64_t next; (next = live::nextChangeUs(engine)) <= us;) {
                 live::advance(engine, next, writes);
                 played("@" + std::to_string(next), writes);

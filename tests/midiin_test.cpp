@@ -1,5 +1,5 @@
 // What every MIDI input backend shares, from tests/data/midi_input.txt:
-// the source a user names, which status bytes begin a message the input
+// the MIDI system and the source a user names, which status bytes begin a message the input
 // passes on, and the arrival times made of the MIDI system's timestamps.
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "midiin/midi_input.h"
 #include "midiin/ports.h"
 #include "support/cases.h"
 
@@ -29,6 +30,10 @@ TEST(MidiInput, SourcesSizesAndArrivals) {
             std::string error;
             const int n = midiin::choosePort(names, f[1], error);
             EXPECT_EQ(n < 0 ? error : std::to_string(n), f[2]) << line;
+        } else if (f[0] == "api") {
+            midiin::Api api = midiin::Api::automatic;
+            EXPECT_EQ(midiin::apiName(midiin::parseApi(f[1], api) ? api : midiin::Api::automatic), f[2])
+                << line;
         } else if (f[0] == "size") {
             EXPECT_EQ(midiin::messageSize(static_cast<std::uint8_t>(std::stoi(f[1], nullptr, 16))),
                       std::stoi(f[2]))
