@@ -1,15 +1,19 @@
 // MIDI input through RtMidi: the ALSA sequencer and JACK on Linux, CoreMIDI
-// on macOS. RtMidi reports errors as exceptions, or to an error callback
-// once one is set; both stop here, and become the one line open and
-// listSources give back. Its input thread (JACK's process thread, on JACK)
+// on macOS. RtMidi reports errors as exceptions and on std::cerr, or to an
+// error callback once one is set; all of them stop here, and become the one
+// line open and listSources give back. The ALSA and JACK libraries' own
+// messages are silenced: that line says what matters. Its input thread (JACK's process thread, on JACK)
 // calls onMessage with the time since the previous message; their sum is
 // the MIDI system's clock, turned into ours by the arrival clock.
 #include <RtMidi.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "midiin/midi_input.h"
 #include "midiin/ports.h"
@@ -21,7 +25,9 @@ struct Input {
     std::unique_ptr<RtMidiIn> midi;
     Api api = Api::automatic;
     std::string description;
-    std::string error;  // the last error RtMidi reported, empty when none
+    std::string error;       // the last error RtMidi reported, empty when none
+    std::string warning;     // the last warning: often why an error came
+    std::string passedOver;  // automatic: why the systems before this one could not be used
     Receiver receiver = nullptr;
     void* context = nullptr;
     // The input thread's.
@@ -56,11 +62,54 @@ Api ourApi(RtMidi::Api api) {
     return Api::automatic;
 }
 
-void onError(RtMidiError::Type type, const std::string& text, void* user) {
-    // Warnings (no sources, a name it could not read) are not failures.
-    if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
-        static_cast<Input*>(user)->error = text;
+// RtMidi's text without its leading "MidiInJack::openPort: " and blank lines.
+std::string reason(const std::string& text) {
+    std::string out = text;
+    out.erase(0, out.find_first_not_of(" \n"));
+    out.erase(out.find_last_not_of(" \n") + 1);
+    if (out.rfind("Midi", 0) == 0 && out.find(": ") != std::string::npos) out.erase(0, out.find(": ") + 2);
+    return out;
 }
+
+// The one line for a failure of `input`: what failed, why, and why the
+// systems tried before it were passed over.
+std::string failure(const Input& input, const std::string& what) {
+    std::string line = what + ": " + reason(input.warning.empty() ? input.error : input.warning);
+    return input.passedOver.empty() ? line : line + " (" + input.passedOver + ")";
+}
+
+void onError(RtMidiError::Type type, const std::string& text, void* user) {
+    Input& input = *static_cast<Input*>(user);
+    // Warnings (no sources, no server) are not failures, but may explain one.
+    if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING) {
+        input.warning = text;
+    } else {
+        input.error = text;
+    }
+}
+
+void ignoreAlsa(const char*, int, const char*, int, const char*, ...) {}
+void ignoreJack(const char*) {}
+
+// The ALSA and JACK libraries print their own lines on standard error when
+// there is no sequencer or no server; RtMidi has loaded them, where this
+// system has them.
+void quietLibraries() {
+    using AlsaHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using JackHandler = void (*)(const char*);
+    if (void* set = dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))
+        reinterpret_cast<int (*)(AlsaHandler)>(set)(ignoreAlsa);
+    for (const char* name : {"jack_set_error_function", "jack_set_info_function"}) {
+        if (void* set = dlsym(RTLD_DEFAULT, name)) reinterpret_cast<void (*)(JackHandler)>(set)(ignoreJack);
+    }
+}
+
+// Keeps what RtMidi prints on std::cerr while it has no error callback.
+struct CerrKept {
+    std::ostringstream text;
+    std::streambuf* saved = std::cerr.rdbuf(text.rdbuf());
+    ~CerrKept() { std::cerr.rdbuf(saved); }
+};
 
 void onMessage(double deltaSeconds, std::vector<unsigned char>* bytes, void* user) {
     Input& input = *static_cast<Input*>(user);
@@ -82,6 +131,7 @@ std::unique_ptr<Input> connect(Api api, Receiver receiver = nullptr, void* conte
     auto input = std::make_unique<Input>();
     input->receiver = receiver;
     input->context = context;
+    quietLibraries();
     std::vector<RtMidi::Api> apis;
     RtMidi::getCompiledApi(apis);
     std::string built;
@@ -95,23 +145,28 @@ std::unique_ptr<Input> connect(Api api, Receiver receiver = nullptr, void* conte
         apis = {rtmidiApi(api)};
     }
     for (RtMidi::Api a : apis) {
+        CerrKept said;
         try {
             input->midi = std::make_unique<RtMidiIn>(a, clientName);
             input->midi->setErrorCallback(onError, input.get());
             input->api = ourApi(a);
-            input->error.clear();
+            input->warning = said.text.str();
             return input;
         } catch (const std::exception& e) {
-            input->error = std::string("cannot use MIDI system ") + apiName(ourApi(a)) + ": " + e.what();
+            input->error =
+                std::string("cannot use MIDI system ") + apiName(ourApi(a)) + ": " + reason(e.what());
+            input->passedOver += (input->passedOver.empty() ? "" : "; ") + input->error;
         }
     }
+    input->passedOver.clear();
     return input;
 }
 
+// The sources, or false: an error, or none with a warning (no server).
 bool sources(Input& input, std::vector<std::string>& names) {
     const unsigned count = input.midi->getPortCount();
     for (unsigned i = 0; i < count && input.error.empty(); ++i) names.push_back(input.midi->getPortName(i));
-    return input.error.empty();
+    return input.error.empty() && (count > 0 || input.warning.empty());
 }
 
 }  // namespace
@@ -121,7 +176,9 @@ bool listSources(Api api, std::vector<std::string>& names, std::string& error) {
     try {
         std::unique_ptr<Input> input = connect(api);
         if (input->midi && sources(*input, names)) return true;
-        error = input->error;
+        error = input->midi
+                    ? failure(*input, std::string("cannot list the sources of ") + apiName(input->api))
+                    : input->error;
     } catch (const std::exception& e) {
         error = std::string("cannot list the MIDI sources: ") + e.what();
     }
@@ -145,7 +202,7 @@ Input* open(const OpenOptions& options, std::string& error) {
         } else {
             std::vector<std::string> names;
             if (!sources(*input, names)) {
-                error = input->error;
+                error = failure(*input, "cannot list the sources of " + api);
                 return nullptr;
             }
             const int n = choosePort(names, options.port, error);
@@ -155,7 +212,7 @@ Input* open(const OpenOptions& options, std::string& error) {
         }
         // A port of our own is not "open" to RtMidi, only a connection is.
         if (input->error.empty() && (options.port.empty() || midi.isPortOpen())) return input.release();
-        error = input->error.empty() ? "cannot open the MIDI input of " + api : input->error;
+        error = failure(*input, "cannot open the MIDI input of " + api);
     } catch (const std::exception& e) {
         error = std::string("cannot open the MIDI input: ") + e.what();
     }
