@@ -75,9 +75,13 @@ std::uint32_t openRun(Run& run, const RunPlan& plan) {
     return status;
 }
 
-void playRun(Run& run, const RunPlan& plan) {
+void startRun(Run& run) {
     startCounters(run.boardPort);
     board::reportWriteFailure(run.boardPort, 0);
+}
+
+void playRun(Run& run, const RunPlan& plan) {
+    startRun(run);
     setTempo(run);
     if (plan.interactive) {
         printHeader(run, plan);

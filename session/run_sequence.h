@@ -2,7 +2,8 @@
 // the renderer alike: open the board and configure it, start the counters,
 // play the loaded score, rest the lines and close; and the interrupt release
 // that ends a run on Ctrl+C. Where they differ is said in a RunPlan. Each
-// step works on the Run it is handed.
+// step works on the Run it is handed; all but playRun serve a run that plays
+// from elsewhere than a score as well.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +33,14 @@ struct RunPlan {
 // the board is open; a program prints its "Failed... Code: N".
 std::uint32_t openRun(Run& run, const RunPlan& plan);
 
-// From the loaded score on: starts the counters, sets the tempo, plays,
-// then rests the lines and closes the board and the score file (endRun).
+// Puts the three counters into square-wave mode, as every run does before
+// it sounds anything, and tells the user if the board has stopped taking
+// writes by then.
+void startRun(Run& run);
+
+// From the loaded score on: starts the counters (startRun), sets the tempo,
+// plays, then rests the lines and closes the board and the score file
+// (endRun).
 void playRun(Run& run, const RunPlan& plan);
 
 // The closing step of a run: from here on the main thread owns the end of
