@@ -70,6 +70,7 @@ void endRun(Run& run) {
 std::uint32_t openRun(Run& run, const RunPlan& plan) {
     const std::uint32_t status = board::open(run.boardPort);
     if (status != 0) return status;
+    // Misspelt, and kept so: users' scripts may match the programs' output.
     if (plan.interactive) console::text("Successed!\n");
     board::configure(run.boardPort);
     return status;
@@ -121,6 +122,7 @@ void onInterrupt(Run& run) {
     // progress comes out whole before it, and its next one waits for good.
     console::seize();
     console::line();
+    // Misspelt, and kept so: users' scripts may match the programs' output.
     console::line("Ctrl + C Interreput Catched");
     console::line("Releasing Handles...");
     // One step, so that no frame of the player comes between the two.

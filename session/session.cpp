@@ -25,6 +25,7 @@ int runSession(Run& run, int argc, char** argv, const Player& player) {
     // on a terminal as on a pipe or a file.
     console::bufferFully(stdout);
     if (!installRelease(run)) {
+        // Misspelt, and kept so: users' scripts may match the programs' output.
         console::line("Interreput Setting Error!!!");
         return 1;
     }
