@@ -42,8 +42,9 @@ Definitions (k = 3 voices, or 2 with --trill):
   sounds ends the earlier note (the key is struck again), two note-ons of a
   key at one tick are one note, a note-off ends the key's note (at the tick
   of a strike, the struck note's own off), all-notes-off and all-sound-off
-  end the channel's notes; a key pairs {pairing}. Distinct notes: notes of one
-  key starting less than 1 ms apart count once.
+  end the channel's notes. A key's events pair
+  {pairing}.
+  Distinct notes: notes of one key starting less than 1 ms apart count once.
 - Held: a note sounds to its key-up; where its channel's sustain pedal
   (controller 64 at 64 or more) is down at the key-up, on to the pedal's
   lift (64 below 64, or 121), the key's next strike, an all-notes-off or
@@ -106,6 +107,17 @@ class Timeline:
             return tick * 1000.0 / self.smpte
         i = bisect.bisect_right(self.ticks, tick) - 1
         return self.ms[i] + (tick - self.ticks[i]) * self.us[i] / self.tpq / 1000.0
+
+
+def cut_short(path):
+    """Where the chunks of a Standard MIDI File run past its end, or None:
+    midicsv reads on past the end of such a file, so it is not measured."""
+    data, at = open(path, "rb").read(), 0
+    if not data.startswith(b"MThd"):
+        return None
+    while at + 8 <= len(data):
+        at += 8 + int.from_bytes(data[at + 4:at + 8], "big")
+    return at if at > len(data) or 0 < len(data) - at < 8 else None
 
 
 def read_events(path):
@@ -388,8 +400,8 @@ def clock(ms):
 
 
 def row(name, m, import_ms):
-    if "refused" in m:
-        return f"| {name} | refused: {m['refused']} |" + " |" * 10
+    if "skipped" in m:
+        return f"| {name} | {m['skipped']} |" + " |" * 10
     melody = f"{percent(*m['melody']):.0f}% of {m['melody'][1]}" if m["melody"] else "-"
     drones = f"{m['drones']} (+{m['worst'] / 1000:.1f} s)" if m["drones"] else "0"
     length = percent(m["length"] - m["file_length"], m["file_length"])
@@ -403,8 +415,8 @@ def row(name, m, import_ms):
 
 
 def summary(figures, k):
-    done = [(name, m) for name, m in figures if "refused" not in m]
-    lines = [f"- refused: {len(figures) - len(done)} of {len(figures)} runs"]
+    done = [(name, m) for name, m in figures if "skipped" not in m]
+    lines = [f"- not measured (refused, cut short or unreadable): {len(figures) - len(done)} of {len(figures)} runs"]
     if not done:
         return lines
     ratios = [percent(m["kept"], m["ceiling"]) for _, m in done]
@@ -469,13 +481,15 @@ def main():
                     status = subprocess.run([importer, *options, path, score], capture_output=True, text=True)
                     times.append((time.perf_counter() - began) * 1000)
                 if status.returncode != 0:
-                    m = {"refused": status.stderr.strip().splitlines()[-1] if status.stderr.strip() else "no score"}
+                    m = {"skipped": status.stderr.strip().splitlines()[-1] if status.stderr.strip() else "no score"}
+                elif cut_short(path) is not None:
+                    m = {"skipped": "not measured, cut short: " + status.stderr.splitlines()[0]}
                 else:
                     try:
                         truth = Truth(path, options, set(e.get("melody_tracks") or []), args.pair == "channel")
                         m = measure(truth, board_notes(score, render, trill, work), k)
                     except (ValueError, subprocess.CalledProcessError) as error:
-                        m = {"refused": f"not measured: {error}"}
+                        m = {"skipped": f"not measured: {error}"}
                 figures.append((name, m))
                 print(row(name, m, statistics.median(times)), flush=True)
             print()
