@@ -1,6 +1,6 @@
 // A Standard MIDI File reader: the bytes of a .mid file (or of a RIFF RMID
-// wrapper around one) to the notes, controller changes and tempo changes it
-// holds, each at its absolute tick. It never fails on what real players
+// wrapper around one) to the notes, controller changes, pitch bends and
+// tempo changes it holds, each at its absolute tick. It never fails on what real players
 // accept, and refuses what cannot be read, naming the byte where reading
 // stopped.
 //
@@ -12,7 +12,7 @@
 // length that disagrees with its contents (reading stops at the chunk's
 // end or at its end-of-track event, whichever comes first), unknown chunks
 // (skipped), a RIFF RMID file (its "data" chunk is read), a file cut short
-// inside a track (see File::cut).
+// inside a track (see File::cutTrack).
 //
 // How the events become notes: as a keyboard and a synthesizer play them,
 // one stream per channel. The events of every track are taken in time
@@ -50,8 +50,8 @@
 //   that only passes the end of its chunk (the chunk's length was too
 //   short) ends the track before it.
 // - A file that ends inside a track, in an event, between events or in a
-//   track's chunk header, is read up to there: File::cut says where, and
-//   what was read before it is kept as in a whole file.
+//   track's chunk header, is read up to there: File::cutAt and cutTrack
+//   say where, and what was read before it is kept as in a whole file.
 //
 // Refused: a variable-length number of more than 4 bytes, a division of 0
 // (ticks per quarter, or ticks per frame), an SMPTE frame rate other than
