@@ -245,6 +245,14 @@ int main(int argc, char** argv) {
                        readError.what);
     }
 
+    if (file.cutTrack >= 0) {
+        // A file cut short (a download that stopped): what it holds is played.
+        const std::string cut = std::string(args.in) + ": byte " + std::to_string(file.cutAt) +
+                                ": the file ends inside track " + std::to_string(file.cutTrack + 1);
+        if (file.notes.empty() && !args.info) return failure(cut + ", before any note");
+        std::fprintf(stderr, "%s: %s; importing the notes before it\n", program, cut.c_str());
+    }
+
     if (args.info) {
         std::fputs(importer::describe(file, args.options).c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "playback/run_state.h"
+#include "playback/run.h"
 #include "render/output.h"
 #include "render/piano_roll.h"
 #include "render/render.h"
@@ -92,15 +92,16 @@ std::int32_t parseRate(const char* text) {
 // --check: the score's warnings or its refusal on standard output.
 int checkOnly(const char* score, bool trill, int operands) {
     if (operands != 1) return commandLineError("--check takes one score and no output file");
+    pitchime::Run run;
     const pitchime::Player& player = trill ? pitchime::trillPlayer : pitchime::threeVoicePlayer;
-    const std::string problem = pitchime::render::loadScore(score, player);
+    const std::string problem = pitchime::render::loadScore(run, score, player);
     if (!problem.empty() && !problem.starts_with("Score error:")) return failure(problem);
     if (!problem.empty()) {
         std::printf("%s\n", problem.c_str());
         std::fflush(stdout);
         return 1;
     }
-    for (const std::string& warning : pitchime::scoreWarnings(pitchime::run.score, player.rules))
+    for (const std::string& warning : pitchime::scoreWarnings(run.score, player.rules))
         std::printf("%s\n", warning.c_str());
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
@@ -160,14 +161,15 @@ int main(int argc, char** argv) {
     }
 
     const pitchime::Player& player = args.trill ? pitchime::trillPlayer : pitchime::threeVoicePlayer;
-    if (std::string problem = pitchime::render::loadScore(args.score, player); !problem.empty()) {
+    pitchime::Run run;
+    if (std::string problem = pitchime::render::loadScore(run, args.score, player); !problem.empty()) {
         return failure(problem);
     }
-    const std::size_t rows = pitchime::run.score.rowCount();
+    const std::size_t rows = run.score.rowCount();
     const char* const rowsPlural = rows == 1 ? "" : "s";
     if (format != pitchime::render::Format::wav) {
         const pitchime::render::NotesOutcome outcome = pitchime::render::renderToNotes(
-            player, args.trill, format, args.out, pitchime::render::tuneName(args.score),
+            run, player, args.trill, format, args.out, pitchime::render::tuneName(args.score),
             args.trace ? stdout : nullptr);
         if (!outcome.error.empty()) return failure(outcome.error);
         std::printf("Wrote %.1f s, %zu row%s to %s (%zu note%s on %d counter%s)\n",
@@ -189,8 +191,8 @@ int main(int argc, char** argv) {
 
     std::FILE* const trace = args.trace ? report : nullptr;
     const pitchime::render::Outcome outcome =
-        toStdout ? pitchime::render::renderWavToStdout(player, args.rate, trace)
-                 : pitchime::render::renderToWav(player, args.out, args.rate, trace);
+        toStdout ? pitchime::render::renderWavToStdout(run, player, args.rate, trace)
+                 : pitchime::render::renderToWav(run, player, args.out, args.rate, trace);
     if (!outcome.error.empty()) return failure(outcome.error);
     std::fprintf(report, "Wrote %.1f s, %zu row%s to %s (%d Hz)\n",
                  static_cast<double>(outcome.samples) / outcome.sampleRate, rows, rowsPlural,

@@ -15,7 +15,7 @@
 #include "board/write_frame.h"
 #include "common/console.h"
 #include "platform/platform.h"
-#include "playback/run_state.h"
+#include "playback/run.h"
 #include "vboard/live_audio.h"
 #include "vboard/vboard.h"
 
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     vboard::Options options;
     options.liveAudio = true;
     vboard::reset(options);
-    resetRunState();
+    Run run;
     buildDivisorTable(run.divisorTable);
     console::setStream(nullptr);
     if (board::open(run.boardPort) != 0) return 1;

@@ -43,10 +43,10 @@ namespace {
 
 long allocationsInPlay = 0;
 
-template <void (*play)()>
-void counted() {
+template <void (*play)(Run&)>
+void counted(Run& run) {
     const long before = allocations.load();
-    play();
+    play(run);
     allocationsInPlay += allocations.load() - before;
 }
 
@@ -58,7 +58,7 @@ TEST(Player, SessionsInVirtualTime) {
         for (const std::string& line : lines)
             (line[0] == '<' ? score : expected) += line.substr(std::min<std::size_t>(2, line.size())) + "\n";
         std::ofstream(path + ".txt", std::ios::binary) << score;
-        resetRunState();
+        pitchime::Run run;  // not gtest's Test::Run
         vboard::reset({.tracePath = path + ".jsonl", .wavPath = path + ".wav"});
         platform::setVirtualUs(std::stoll(test::words(name)[1]) * 1000);
         std::FILE* out = std::tmpfile();
@@ -66,9 +66,9 @@ TEST(Player, SessionsInVirtualTime) {
         std::string program = test::words(name)[0], scorePath = path + ".txt";
         char* argv[] = {program.data(), scorePath.data(), nullptr};
         allocationsInPlay = 0;
-        EXPECT_EQ(runSession(2, argv,
-                             program == "pitchime" ? Player{counted<threeVoice::playScore>, threeVoice::rules}
-                                                   : Player{counted<trill::playScore>, trill::rules}),
+        EXPECT_EQ(runSession(run, 2, argv,
+                             program == "pitchime" ? Player{counted<threeVoice::play>, threeVoice::rules}
+                                                   : Player{counted<trill::play>, trill::rules}),
                   0);
         console::setStream(nullptr);
         std::string printed;
@@ -87,11 +87,11 @@ TEST(Player, SessionsInVirtualTime) {
 
 TEST(Player, QuarterSumWrapsAsThirtyTwoBitArithmetic) {
     // 5 ms x 2147483647 does not fit 32 bits: it wraps, never overflows.
-    resetRunState();
+    pitchime::Run run;
     console::setStream(nullptr);
     run.tempoStats.rowStart = platform::clockMs();
     platform::sleepMs(5);
-    rowTiming::finish(2147483647, 0);
+    rowTiming::finish(run, 2147483647, 0);
     EXPECT_EQ(run.tempoStats.quarterSum, 2147483643 / 4);
 }
 

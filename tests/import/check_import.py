@@ -10,8 +10,9 @@ A case is a [name] line, then lines of the MIDI file (tpq N, tempo TICK US,
 note TRACK CHANNEL KEY START END VELOCITY, control TRACK CHANNEL TICK NUMBER
 VALUE, raw BYTES-IN-HEX, or abc FILE), `run OPTIONS` and expectations:
 status N, line TEXT (a line of standard error), bpm N, voices N, and the
-properties all-kept, top-kept, onset MS, length PERCENT. Every note not
-played must be reported on its own line in any case."""
+properties all-kept, top-kept, onset MS, length PERCENT, cut-short (the file
+is, so only the lines are checked). Every note not played must be reported
+on its own line in any case."""
 import os
 import shlex
 import subprocess
@@ -140,8 +141,8 @@ def check(case, folder, tools, work):
         problems.append(f"exit status {run.returncode}: {run.stderr}")
     errors = run.stderr.replace(midi, "IN.mid").splitlines()
     problems += [f"no line '{r}' in:\n{run.stderr}" for w, r in case["expect"] if w == "line" and r not in errors]
-    if run.returncode != 0:
-        if os.path.exists(out):
+    if run.returncode != 0 or "cut-short" in expect:  # midicsv reads past the end of a file cut short
+        if run.returncode != 0 and os.path.exists(out):
             problems.append("an output file was written")
         return problems
 

@@ -10,7 +10,7 @@
 # check_reader.py DUMP oracle DIR ABC2MIDI MIDICSV CSVMIDI
 #   Makes a MIDI file of each .abc tune (abc2midi) and .csv listing (csvmidi)
 #   in DIR, and compares midi_dump's notes and tempos with midicsv's listing
-#   of it, paired here: a note-off ends the oldest sounding note of its key.
+#   of it, paired here as a keyboard plays.
 import os, subprocess, sys, tempfile
 from fractions import Fraction
 
@@ -57,23 +57,31 @@ def oracle(dump, folder, abc2midi, midicsv, csvmidi, work):
     for tune in sorted(t for t in os.listdir(folder) if t.endswith((".abc", ".csv"))):
         midi = f"{work}/{tune}.mid"
         run(*([abc2midi, f"{folder}/{tune}", "-o", midi] if tune.endswith(".abc") else [csvmidi, f"{folder}/{tune}", midi]))
-        notes, sounding, tempos, at = [], {}, [], Fraction(0)
-        for r in ([w.strip() for w in row.split(",")] for row in run(midicsv, midi)):
-            track, tick, kind = int(r[0]) - 1, int(r[1]), r[2]
-            if kind == "Header":
-                division, last = int(r[5]), (0, 500000)
-            elif kind == "Tempo":
-                tempos.append((tick, int(r[3])))
-            elif kind in ("Note_on_c", "Note_off_c"):
-                key = (track, int(r[3]), int(r[4]))
-                if kind == "Note_on_c" and int(r[5]) > 0:
-                    sounding.setdefault(key, []).append((tick, int(r[5])))
-                elif sounding.get(key):
-                    notes.append((key, sounding[key].pop(0), tick))
-            elif kind == "End_track":
-                notes += [(k, n, tick) for k, ns in sounding.items() if k[0] == track for n in ns]
-        want = sorted(f"note {n[0]}-{end} {k[0]} {k[1]} {k[2]} {n[1]}" for k, n, end in notes)
-        for tick, tempo in sorted(tempos, key=lambda t: t[0]):
+        rows = [[int(w) if w.strip().lstrip("-").isdigit() else w.strip() for w in row.split(",")] for row in run(midicsv, midi)]
+        ends = {r[0] - 1: r[1] for r in rows if r[2] == "End_track"}
+        # A key sounds once per channel, its events merged across tracks: a
+        # strike ends the note sounding, two at one tick are one, an off at
+        # a strike's tick is the struck note's; a track's notes end with it.
+        notes, latest, owed = [], {}, set()
+        for tick, track, _, r in sorted((r[1], r[0] - 1, i, r) for i, r in enumerate(rows) if r[2] in ("Note_on_c", "Note_off_c")):
+            key, on, n = (r[3], r[4]), r[2] == "Note_on_c" and r[5] > 0, latest.get((r[3], r[4]))
+            sounds = n is not None and n[4] is None and ends[n[0]] >= tick
+            if on and n and n[3] == tick:
+                n[4] = None
+            elif on:
+                owed.discard(key)
+                if sounds:
+                    n[4] = tick
+                    owed.add(key)
+                latest[key] = [track, r[3], r[4], tick, None, r[5]]
+                notes.append(latest[key])
+            elif sounds and key in owed and n[3] == tick:
+                owed.discard(key)
+            elif sounds:
+                n[4] = tick
+        want = sorted(f"note {n[3]}-{ends[n[0]] if n[4] is None else n[4]} {n[0]} {n[1]} {n[2]} {n[5]}" for n in notes)
+        at, last, division = Fraction(0), (0, 500000), next(r[5] for r in rows if r[2] == "Header")
+        for tick, tempo in sorted(((r[1], r[3]) for r in rows if r[2] == "Tempo"), key=lambda t: t[0]):
             at += Fraction((tick - last[0]) * last[1], division)
             want.append(f"tempo {tick} {tempo} at {int(at)}")
             last = (tick, tempo)
