@@ -11,6 +11,7 @@
 
 #include "playback/run.h"
 #include "render/output.h"
+#include "render/piano_roll.h"
 #include "render/render.h"
 #include "score/warnings.h"
 
@@ -77,14 +78,6 @@ bool sameFile(const char* score, const char* out) {
         return (failed ? fs::path(path) : absolute).lexically_normal();
     };
     return normal(score) == normal(out);
-}
-
-std::string title(const char* score, bool trill, std::int32_t bpm) {
-    const std::string_view path = score;
-    const std::size_t slash = path.find_last_of("/\\");
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1)) +
-           (trill ? ", alternating player (pitchime-trill), " : ", three-voice player (pitchime), ") +
-           std::to_string(bpm) + " BPM";
 }
 
 // A whole number of samples a second in range, or 0.
@@ -176,7 +169,7 @@ int main(int argc, char** argv) {
     const char* const rowsPlural = rows == 1 ? "" : "s";
     if (format != pitchime::render::Format::wav) {
         const pitchime::render::NotesOutcome outcome = pitchime::render::renderToNotes(
-            run, player, args.trill, format, args.out, title(args.score, args.trill, run.score.bpm),
+            run, player, args.trill, format, args.out, pitchime::render::tuneName(args.score),
             args.trace ? stdout : nullptr);
         if (!outcome.error.empty()) return failure(outcome.error);
         std::printf("Wrote %.1f s, %zu row%s to %s (%zu note%s on %d counter%s)\n",

@@ -97,7 +97,7 @@ Format formatOf(std::string_view path) {
 }
 
 NotesOutcome renderToNotes(Run& run, const Player& player, bool alternating, Format format, const char* path,
-                           const std::string& title, std::FILE* trace) {
+                           const std::string& tune, std::FILE* trace) {
     NotesOutcome outcome;
     const std::size_t bound = writesBound(run.score, alternating);
     if (bound > maxWrites) {
@@ -119,8 +119,9 @@ NotesOutcome renderToNotes(Run& run, const Player& player, bool alternating, For
     bool used[3] = {};
     for (const Tone& tone : tones) used[tone.counter] = true;
     outcome.counters = static_cast<int>(std::count(used, used + 3, true));
+    const RollHeading heading{tune, alternating ? "pitchime-trill" : "pitchime", run.score.bpm};
     const std::string bytes = format == Format::midi ? midiFile(tones, played.playedUs, run.sixtyFourthMs)
-                                                     : pianoRoll(tones, played.playedUs, title);
+                                                     : pianoRoll(tones, played.playedUs, heading);
     if (std::string problem = writeWhole(path, bytes); !problem.empty()) {
         outcome.error = std::string("cannot write ") + path + ": " + problem;
     }
