@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,25 +28,25 @@ using test::words;
 TEST(Audio, Pit8254WritesAndTheEdgesTheyMake) {
     for (const std::string& line : test::dataLines("pit8254.txt")) {
         pit::Chip chip;
-        std::string got, want;
+        std::ostringstream got;
+        std::string want;
         for (const std::string& t : words(line)) {
             want += " " + t;
             if (const auto tilde = t.find('~'); tilde != std::string::npos) {
-                got += " " + t.substr(0, tilde) + "~" + std::to_string(pit::ticksAt(std::stoll(t)));
+                got << ' ' << t.substr(0, tilde) << '~' << pit::ticksAt(std::stoll(t));
             } else if (const auto at = t.find('@'); at != std::string::npos) {
                 pit::writeRegister(chip, t[0] - '0',
                                    static_cast<std::uint8_t>(std::stoi(t.substr(2), nullptr, 16)),
                                    std::stoll(t.substr(at + 1)));
-                got += " " + t;
+                got << ' ' << t;
             } else if (t[0] == '?') {
-                got += " " + t;
+                got << ' ' << t;
                 for (int c = 0; c < 3; ++c)
                     for (pit::Edge e; pit::takeEdge(chip.counters[c], std::stoll(t.substr(1)), e);)
-                        got += " " + (c ? std::to_string(c) + ":" : "") + std::to_string(e.tick) +
-                               (e.high ? "+" : "-");
+                        got << ' ' << (c ? std::to_string(c) + ":" : "") << e.tick << (e.high ? '+' : '-');
             }
         }
-        EXPECT_EQ(got, want);
+        EXPECT_EQ(got.str(), want);
     }
 }
 
@@ -71,7 +72,7 @@ TEST(Audio, WavSizes) {
         std::string got = w[0] + " " + w[1] + " " + w[2] + " " + w[3], want = w[0];
         for (std::size_t i = 1; i < w.size(); ++i) want += " " + w[i];
         for (std::size_t field : {le32(4), le32(40), static_cast<std::uint32_t>(b.size())})
-            got += " " + std::to_string(field);
+            got.append(" ").append(std::to_string(field));
         EXPECT_EQ(got + (writer.failed ? " failed" : " ok"), want);
     }
     std::remove(path.c_str());
