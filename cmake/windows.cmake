@@ -12,7 +12,7 @@ if(MINGW)
 elseif(MSVC)
   set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
   # The code uses the standard C library (fopen, getenv) on purpose; MSVC
-  # would otherwise warn about it, and warnings are errors.
+  # would otherwise warn about it.
   add_compile_definitions(_CRT_SECURE_NO_WARNINGS)
 endif()
 
