@@ -13,6 +13,7 @@
 
 #include "importer/importer.h"
 #include "midi/midi_file.h"
+#include "version.h"
 
 namespace {
 
@@ -188,7 +189,7 @@ int parseArguments(int argc, char** argv, Arguments& args) {
             std::printf("%s\n%s", usage, help);
             return 0;
         } else if (arg == "--version") {
-            std::printf("%s %s\n", program, PITCHIME_VERSION);
+            std::printf("%s %s\n", program, pitchime::version);
             return 0;
         } else if (arg == "--trill") {
             args.options.trill = true;

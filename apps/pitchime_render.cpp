@@ -14,6 +14,7 @@
 #include "render/piano_roll.h"
 #include "render/render.h"
 #include "score/warnings.h"
+#include "version.h"
 
 namespace {
 
@@ -124,7 +125,7 @@ int main(int argc, char** argv) {
             std::printf("%s\n%s", usage, help);
             return 0;
         } else if (arg == "--version") {
-            std::printf("%s %s\n", program, PITCHIME_VERSION);
+            std::printf("%s %s\n", program, pitchime::version);
             return 0;
         } else if (arg == "--trill") {
             args.trill = true;

@@ -214,8 +214,8 @@ void liveStart(double outputLevel) {
     l.silentBlocks = 0;
     l.stats = LiveStats{};
 
-    // With no spec to take back, SDL converts this format to whatever the
-    // device takes.
+    // Asked to give no obtained format back, SDL converts this format to
+    // whatever the device takes.
     SDL_AudioSpec wanted{};
     wanted.freq = sampleRate;
     wanted.format = AUDIO_S16SYS;
