@@ -4,5 +4,5 @@
 
 int main(int argc, char** argv) {
     if (pitchime::printProgramInfo(argc, argv, pitchime::pitchimeInfo)) return 0;
-    pitchime::finishProcess(pitchime::runSession(argc, argv, pitchime::threeVoicePlayer));
+    pitchime::runProgram(argc, argv, pitchime::threeVoicePlayer);
 }

@@ -13,6 +13,7 @@
 
 #include "importer/importer.h"
 #include "midi/midi_file.h"
+#include "version.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ constexpr const char* help =
     "with a line for every note moved by octaves, cut short, merged or\n"
     "dropped: its time in the file (m:ss.mmm), track, channel, note and why.\n"
     "\n"
-    "  --trill           a score for pitchime-trill: columns 0 and 1 alternate\n"
+    "  --trill           a score for pitchime-trill: columns 1 and 2 alternate\n"
     "  --gap MS          silence before a note repeated at the same pitch,\n"
     "                    1 to 1000 ms, rounded to the grid, at least one step\n"
     "                    (default 25)\n"
@@ -53,7 +54,7 @@ constexpr const char* help =
     "notes, at absolute times through the file's tempo map, so errors do not\n"
     "add up. The BPM is chosen among 125 to 3750 (a sixty-fourth of 30 ms down\n"
     "to 1 ms): the grids that keep every onset within 5 ms of the file, and\n"
-    "among them the one with the fewest rows, each 5 ms of timing error on a\n"
+    "among them the one with the fewest rows, each 2 ms of timing error on a\n"
     "note counting as one more row.\n"
     "\n"
     "Voices: when more notes sound than there are voices, the highest and the\n"
@@ -188,7 +189,7 @@ int parseArguments(int argc, char** argv, Arguments& args) {
             std::printf("%s\n%s", usage, help);
             return 0;
         } else if (arg == "--version") {
-            std::printf("%s %s\n", program, PITCHIME_VERSION);
+            std::printf("%s %s\n", program, pitchime::version);
             return 0;
         } else if (arg == "--trill") {
             args.options.trill = true;
@@ -243,6 +244,14 @@ int main(int argc, char** argv) {
     if (!pitchime::midi::readFile(bytes, file, readError)) {
         return failure(std::string(args.in) + ": byte " + std::to_string(readError.offset) + ": " +
                        readError.what);
+    }
+
+    if (file.cutTrack >= 0) {
+        // A file cut short (a download that stopped): what it holds is played.
+        const std::string cut = std::string(args.in) + ": byte " + std::to_string(file.cutAt) +
+                                ": the file ends inside track " + std::to_string(file.cutTrack + 1);
+        if (file.notes.empty() && !args.info) return failure(cut + ", before any note");
+        std::fprintf(stderr, "%s: %s; importing the notes before it\n", program, cut.c_str());
     }
 
     if (args.info) {

@@ -9,10 +9,12 @@
 #include <string>
 #include <string_view>
 
-#include "playback/run_state.h"
+#include "playback/run.h"
 #include "render/output.h"
+#include "render/piano_roll.h"
 #include "render/render.h"
 #include "score/warnings.h"
+#include "version.h"
 
 namespace {
 
@@ -79,14 +81,6 @@ bool sameFile(const char* score, const char* out) {
     return normal(score) == normal(out);
 }
 
-std::string title(const char* score, bool trill) {
-    const std::string_view path = score;
-    const std::size_t slash = path.find_last_of("/\\");
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1)) +
-           (trill ? ", alternating player (pitchime-trill), " : ", three-voice player (pitchime), ") +
-           std::to_string(pitchime::run.score.bpm) + " BPM";
-}
-
 // A whole number of samples a second in range, or 0.
 std::int32_t parseRate(const char* text) {
     errno = 0;
@@ -99,15 +93,16 @@ std::int32_t parseRate(const char* text) {
 // --check: the score's warnings or its refusal on standard output.
 int checkOnly(const char* score, bool trill, int operands) {
     if (operands != 1) return commandLineError("--check takes one score and no output file");
+    pitchime::Run run;
     const pitchime::Player& player = trill ? pitchime::trillPlayer : pitchime::threeVoicePlayer;
-    const std::string problem = pitchime::render::loadScore(score, player);
+    const std::string problem = pitchime::render::loadScore(run, score, player);
     if (!problem.empty() && !problem.starts_with("Score error:")) return failure(problem);
     if (!problem.empty()) {
         std::printf("%s\n", problem.c_str());
         std::fflush(stdout);
         return 1;
     }
-    for (const std::string& warning : pitchime::scoreWarnings(pitchime::run.score, player.rules))
+    for (const std::string& warning : pitchime::scoreWarnings(run.score, player.rules))
         std::printf("%s\n", warning.c_str());
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
@@ -130,7 +125,7 @@ int main(int argc, char** argv) {
             std::printf("%s\n%s", usage, help);
             return 0;
         } else if (arg == "--version") {
-            std::printf("%s %s\n", program, PITCHIME_VERSION);
+            std::printf("%s %s\n", program, pitchime::version);
             return 0;
         } else if (arg == "--trill") {
             args.trill = true;
@@ -167,15 +162,16 @@ int main(int argc, char** argv) {
     }
 
     const pitchime::Player& player = args.trill ? pitchime::trillPlayer : pitchime::threeVoicePlayer;
-    if (std::string problem = pitchime::render::loadScore(args.score, player); !problem.empty()) {
+    pitchime::Run run;
+    if (std::string problem = pitchime::render::loadScore(run, args.score, player); !problem.empty()) {
         return failure(problem);
     }
-    const std::size_t rows = pitchime::run.score.rowCount();
+    const std::size_t rows = run.score.rowCount();
     const char* const rowsPlural = rows == 1 ? "" : "s";
     if (format != pitchime::render::Format::wav) {
-        const pitchime::render::NotesOutcome outcome =
-            pitchime::render::renderToNotes(player, args.trill, format, args.out,
-                                            title(args.score, args.trill), args.trace ? stdout : nullptr);
+        const pitchime::render::NotesOutcome outcome = pitchime::render::renderToNotes(
+            run, player, args.trill, format, args.out, pitchime::render::tuneName(args.score),
+            args.trace ? stdout : nullptr);
         if (!outcome.error.empty()) return failure(outcome.error);
         std::printf("Wrote %.1f s, %zu row%s to %s (%zu note%s on %d counter%s)\n",
                     static_cast<double>(outcome.playedUs) / 1e6, rows, rowsPlural, args.out, outcome.notes,
@@ -196,8 +192,8 @@ int main(int argc, char** argv) {
 
     std::FILE* const trace = args.trace ? report : nullptr;
     const pitchime::render::Outcome outcome =
-        toStdout ? pitchime::render::renderWavToStdout(player, args.rate, trace)
-                 : pitchime::render::renderToWav(player, args.out, args.rate, trace);
+        toStdout ? pitchime::render::renderWavToStdout(run, player, args.rate, trace)
+                 : pitchime::render::renderToWav(run, player, args.out, args.rate, trace);
     if (!outcome.error.empty()) return failure(outcome.error);
     std::fprintf(report, "Wrote %.1f s, %zu row%s to %s (%d Hz)\n",
                  static_cast<double>(outcome.samples) / outcome.sampleRate, rows, rowsPlural,

@@ -5,5 +5,5 @@
 
 int main(int argc, char** argv) {
     if (pitchime::printProgramInfo(argc, argv, pitchime::trillInfo)) return 0;
-    pitchime::finishProcess(pitchime::runSession(argc, argv, pitchime::trillPlayer));
+    pitchime::runProgram(argc, argv, pitchime::trillPlayer);
 }

@@ -23,15 +23,15 @@
 namespace pitchime {
 namespace {
 
-// A fresh virtual board, opened and configured as the session leaves it
-// before play; `tracePath` empty for no trace. `live` plays it on the audio
-// output, where live audio is built in (SDL_AUDIODRIVER=dummy for none).
-void openBoard(const std::string& tracePath, bool live = false) {
+// A fresh virtual board, opened and configured on `run` as the session
+// leaves it before play; `tracePath` empty for no trace. `live` plays it on
+// the audio output, where live audio is built in (SDL_AUDIODRIVER=dummy for
+// none).
+void openBoard(Run& run, const std::string& tracePath, bool live = false) {
     vboard::Options options;
     options.tracePath = tracePath;
     options.liveAudio = live;
     vboard::reset(options);
-    resetRunState();
     buildDivisorTable(run.divisorTable);
     console::setStream(nullptr);
     if (board::open(run.boardPort) != 0) std::abort();
@@ -45,7 +45,8 @@ std::string scratchTrace() {
 void registerWrite(benchmark::State& state, bool traced, bool live = false) {
     const std::string trace = traced ? scratchTrace() : std::string{};
     if (traced) std::filesystem::remove(trace);
-    openBoard(trace, live);
+    Run run;
+    openBoard(run, trace, live);
     std::int32_t value = 0;
     for (auto _ : state) {
         writeRegister(run.boardPort, value, value & 3);
@@ -155,8 +156,8 @@ BENCHMARK(BM_RowOutput)->ArgName("null_file_pipe_tty")->DenseRange(0, 3);
 // One whole row of the three-voice player without its wait: three count
 // writes and their trace on the console (to /dev/null), untraced board.
 void BM_ThreeVoiceRowWithoutWait(benchmark::State& state) {
-    openBoard({});
-    run.score = Score{};
+    Run run;
+    openBoard(run, {});
     const std::string text = "120\n3\n60,64,67,4\n";
     std::FILE* f = std::tmpfile();
     std::fwrite(text.data(), 1, text.size(), f);
@@ -167,7 +168,7 @@ void BM_ThreeVoiceRowWithoutWait(benchmark::State& state) {
     run.sixtyFourthMs = 0;
     Output out = openOutput(Sink::null);
     console::setStream(out.stream);
-    for (auto _ : state) threeVoice::playScore();
+    for (auto _ : state) threeVoice::play(run);
     console::setStream(nullptr);
     closeOutput(out);
     vboard::reset({});

@@ -84,7 +84,8 @@ void renderTune(benchmark::State& state) {
 
 void renderScore(benchmark::State& state) {
     const std::string score = std::string(PITCHIME_SOURCE_DIR) + "/examples/ode-to-joy.txt";
-    if (std::string problem = pitchime::render::loadScore(score.c_str(), pitchime::threeVoicePlayer);
+    pitchime::Run run;
+    if (std::string problem = pitchime::render::loadScore(run, score.c_str(), pitchime::threeVoicePlayer);
         !problem.empty()) {
         state.SkipWithError(problem.c_str());
         return;
@@ -93,7 +94,7 @@ void renderScore(benchmark::State& state) {
     double seconds = 0.0;
     for (auto _ : state) {
         const pitchime::render::Outcome outcome =
-            pitchime::render::renderToWav(pitchime::threeVoicePlayer, path.c_str(), 48000, nullptr);
+            pitchime::render::renderToWav(run, pitchime::threeVoicePlayer, path.c_str(), 48000, nullptr);
         if (!outcome.error.empty()) {
             state.SkipWithError(outcome.error.c_str());
             return;

@@ -10,6 +10,10 @@ namespace pitchime {
 inline constexpr double timerClockHz = 1193182.0;
 inline constexpr int noteNumbers = 128;
 inline constexpr int firstCountedNote = 14;
+// The count of every note below firstCountedNote, note 0 among them (the
+// alternating player's rest): the longest count, about 18 Hz, a buzz below
+// every key the board plays.
+inline constexpr std::uint16_t countBelowRange = 0xFFFF;
 
 struct DivisorTable {
     std::array<double, noteNumbers> noteHz{};

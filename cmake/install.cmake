@@ -1,10 +1,11 @@
 # What `cmake --install` puts where, in the usual places (GNUInstallDirs):
 # the programs, a manual page for each and one for the score format, the
 # udev rule of the real-board build, the example scores and the documents.
-# On Windows the programs, the README and the examples land in the top
-# directory of the prefix, as in the release zip. Included from the
-# top-level CMakeLists.txt once every program's target is defined: a
-# program is installed, with its manual page, when its target exists.
+# On Windows the programs, the README, the licence, the documents and the
+# examples land in the top directory of the prefix, as in the release zip.
+# Included from the top-level CMakeLists.txt once every program's target is
+# defined: a program is installed, with its manual page, when its target
+# exists.
 include(GNUInstallDirs)
 
 # Directories the install creates are 0755 whatever the umask, as the
@@ -20,8 +21,9 @@ if(WIN32)
       install(TARGETS ${program} RUNTIME DESTINATION .)
     endif()
   endforeach()
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples DESTINATION .)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION . PATTERN man EXCLUDE)
   return()
 endif()
 
@@ -56,16 +58,22 @@ foreach(program IN LISTS pitchime_programs)
 endforeach()
 pitchime_install_gzipped(${PROJECT_SOURCE_DIR}/docs/man/pitchime-score.5 ${CMAKE_INSTALL_MANDIR}/man5)
 
-file(GLOB pitchime_docs ${PROJECT_SOURCE_DIR}/docs/*.md)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${pitchime_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The README, the pages of docs/ and the scores they show, as in the
+# source tree, so that the README's links and the pages' paths hold.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION ${CMAKE_INSTALL_DOCDIR} PATTERN man EXCLUDE)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
-# The udev rule goes with the programs that drive a real board. udev reads
-# /usr/lib/udev/rules.d, /lib/udev/rules.d and /etc/udev/rules.d, not the
-# folders under /usr/local: an install there wants
-# -DPITCHIME_UDEV_RULES_DIR=/etc/udev/rules.d.
+# The udev rule and the AppStream file go with the programs that drive a
+# real board. udev reads /usr/lib/udev/rules.d, /lib/udev/rules.d and
+# /etc/udev/rules.d, not the folders under /usr/local: an install there
+# wants -DPITCHIME_UDEV_RULES_DIR=/etc/udev/rules.d.
 if(PITCHIME_BOARD STREQUAL "ftdi" AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(PITCHIME_UDEV_RULES_DIR "lib/udev/rules.d"
       CACHE STRING "Where the udev rule is installed (relative to the prefix, or absolute)")
   install(FILES ${PROJECT_SOURCE_DIR}/udev/70-pitchime-ft245r.rules DESTINATION ${PITCHIME_UDEV_RULES_DIR})
+  # AppStream's description of the package, with the board's USB id, so that
+  # software centres can offer it when an FT245R is plugged in.
+  install(FILES ${PROJECT_SOURCE_DIR}/metainfo/example.pitchime.pitchime.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
 endif()

@@ -2,7 +2,9 @@
 # Windows the release zip, pitchime-<version>-win64.zip; elsewhere a .deb
 # (meant for the real-board build: cmake --workflow --preset deb).
 set(CPACK_PACKAGE_NAME pitchime)
-set(CPACK_PACKAGE_VENDOR "the pitchime developers")
+set(CPACK_PACKAGE_VENDOR "the pitchime authors")
+# The MIT licence; the .deb carries it in its copyright file (cmake/deb/).
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(PITCHIME_PACKAGE_CONTACT "pitchime developers <maintainers@pitchime.example>"
     CACHE STRING "Maintainer of the packages: name <address>")
 set(CPACK_PACKAGE_CONTACT "${PITCHIME_PACKAGE_CONTACT}")
@@ -33,6 +35,9 @@ else()
   # Debian's copyright file and the changelog of this native package. The
   # changelog's newest entry names the version being packed.
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/deb/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # What lintian must not report of the package, each with the reason.
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/deb/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME pitchime)
   pitchime_install_gzipped(${CMAKE_CURRENT_LIST_DIR}/deb/changelog ${CMAKE_INSTALL_DOCDIR})
   file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/deb/changelog pitchime_changelog_top LIMIT_COUNT 1)
   if(NOT pitchime_changelog_top MATCHES "^pitchime \\(${PROJECT_VERSION}\\) ")

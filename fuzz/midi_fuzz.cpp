@@ -1,6 +1,6 @@
 // Any bytes as a MIDI file, under AddressSanitizer and UBSan: reading never
 // crashes or reads outside them, a refusal is one line about a byte of the
-// file, and what is read holds together. Every file read is then imported,
+// file, and what is read holds together (a key sounds once on its channel). Every file read is then imported,
 // plainly and with options taken from its last byte (bytes after the
 // tracks are ignored by the reader): the plan refuses in one line or makes
 // a score the player accepts, its rows stay in proportion to its notes,
@@ -81,11 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MIDI_CHECK(!error.what.empty() && error.what.find('\n') == std::string::npos);
         return 0;
     }
-    // Every note takes at least a delta and two data bytes of the file.
-    MIDI_CHECK(f.notes.size() <= size / 3);
+    // Every note, controller and bend takes at least a delta and two data
+    // bytes of the file.
+    MIDI_CHECK(f.notes.size() + f.controllers.size() + f.bends.size() <= size / 3);
     MIDI_CHECK(f.trackNames.size() == static_cast<std::size_t>(f.trackCount));
     MIDI_CHECK((f.ticksPerQuarter > 0) != (f.smpteFramesPerSecond > 0));
+    MIDI_CHECK(f.cutTrack < 0 || (f.cutAt <= size && f.cutTrack <= f.trackCount));
     std::vector<std::int64_t> ticks{0, f.endTick};
+    std::vector<std::int64_t> keyFree(16 * 128, 0);  // where each channel's key is free again
     for (std::size_t i = 0; i < f.notes.size(); ++i) {
         const Note& n = f.notes[i];
         MIDI_CHECK(n.startTick >= 0 && n.startTick <= n.endTick && n.endTick <= f.endTick);
@@ -93,7 +96,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    n.track < f.trackCount);
         const Note& p = f.notes[i > 0 ? i - 1 : 0];
         MIDI_CHECK(p.startTick < n.startTick || (p.startTick == n.startTick && p.track <= n.track));
+        // A key sounds once on its channel: its notes never overlap, nor
+        // start twice at one tick.
+        std::int64_t& free = keyFree[n.channel * 128 + n.key];
+        MIDI_CHECK(n.startTick >= free);
+        free = std::max(n.endTick, n.startTick + 1);
         ticks.insert(ticks.end(), {n.startTick, n.endTick});
+    }
+    for (std::size_t i = 0; i < f.bends.size(); ++i) {
+        const PitchBend& b = f.bends[i];
+        MIDI_CHECK(b.value < 16384 && b.channel < 16 && b.track < f.trackCount);
+        MIDI_CHECK(i == 0 || f.bends[i - 1].tick <= b.tick);
     }
     for (std::size_t i = 0; i < f.tempos.size(); ++i) {
         MIDI_CHECK(f.tempos[i].usPerQuarter > 0 && f.tempos[i].usPerQuarter < (1u << 24));

@@ -36,7 +36,7 @@
 #include "common/console.h"
 #include "platform/virtual_time.h"
 #include "playback/player.h"
-#include "playback/run_state.h"
+#include "playback/run.h"
 #include "score/check.h"
 #include "score/score.h"
 #include "session/session.h"
@@ -171,7 +171,7 @@ const std::string& scorePath() {
 // an extra one shows.
 std::string runProgram(const Player& player, std::size_t writes, std::int64_t startUs,
                        std::int64_t failAfter) {
-    resetRunState();
+    Run run;
     vboard::Options options;
     options.recordCapacity = writes + 4;
     options.writeCallCapacity = writes + 6;
@@ -187,7 +187,7 @@ std::string runProgram(const Player& player, std::size_t writes, std::int64_t st
     console::setNoteStream(nullptr);
     std::string name = "pitchime", path = scorePath();
     char* argv[] = {name.data(), path.data(), nullptr};
-    FUZZ_CHECK(runSession(2, argv, player) == 0, "exit status not 0");
+    FUZZ_CHECK(runSession(run, 2, argv, player) == 0, "exit status not 0");
     console::setStream(nullptr);
     std::fclose(out);
     std::string printed(buffer, length);

@@ -68,6 +68,9 @@ struct Summary {
     std::int64_t maxOnsetErrorUs = 0;  // over the notes played
     std::int64_t lengthUs = 0;         // the file's music: to the end of its last note
     std::int64_t scoreLengthUs = 0;    // the score's rows, to the final silence
+    // Pitch bends of the parts imported, by channel: the board plays every
+    // note at its key's pitch. A bend counts where it moves the pitch.
+    std::array<std::size_t, 16> pitchBends{};
 };
 
 struct Result {

@@ -89,11 +89,10 @@ std::uint8_t drumPitch(int key) {
     }
 }
 
-bool selected(const midi::Note& n, const Options& options) {
-    if (!options.tracks.empty() && (n.track >= options.tracks.size() || !options.tracks[n.track]))
-        return false;
-    if (!options.channels[n.channel & 15]) return false;
-    return n.channel != percussionChannel || options.drums;
+bool selected(std::uint16_t track, std::uint8_t channel, const Options& options) {
+    if (!options.tracks.empty() && (track >= options.tracks.size() || !options.tracks[track])) return false;
+    if (!options.channels[channel & 15]) return false;
+    return channel != percussionChannel || options.drums;
 }
 
 int octavesIntoRange(int pitch) {
@@ -107,7 +106,7 @@ int octavesIntoRange(int pitch) {
 int autoTranspose(const midi::File& file, const Options& options, int fixed) {
     std::array<std::size_t, 128> perKey{};
     for (const midi::Note& n : file.notes) {
-        if (selected(n, options) && n.channel != percussionChannel) ++perKey[n.key & 127];
+        if (selected(n.track, n.channel, options) && n.channel != percussionChannel) ++perKey[n.key & 127];
     }
     int best = 0;
     std::size_t bestFit = 0;
@@ -148,7 +147,7 @@ Prepared prepare(const midi::File& file, const Options& options) {
     out.tones.reserve(file.notes.size());
     for (std::size_t i = 0; i < file.notes.size(); ++i) {
         const midi::Note& n = file.notes[i];
-        if (!selected(n, options)) {
+        if (!selected(n.track, n.channel, options)) {
             ++out.leftOut;
             continue;
         }
@@ -186,6 +185,14 @@ Prepared prepare(const midi::File& file, const Options& options) {
         }
         out.lengthUs = std::max(out.lengthUs, t.endUs);
         out.tones.push_back(t);
+    }
+    // Bends of the parts imported, each that moves its channel's pitch.
+    std::array<std::uint16_t, 16> bend;
+    bend.fill(8192);
+    for (const midi::PitchBend& b : file.bends) {
+        if (b.value != bend[b.channel & 15] && selected(b.track, b.channel, options))
+            ++out.bends[b.channel & 15];
+        bend[b.channel & 15] = b.value;
     }
     return out;
 }

@@ -57,6 +57,12 @@ std::string summaryLine(const Summary& s) {
                    s.voices == 1 ? "" : "s", s.rows, static_cast<double>(s.maxOnsetErrorUs) / 1000.0);
     line += "; length " + timeText(s.scoreLengthUs) + " (file " + timeText(s.lengthUs) +
             format(", %+.2f%%)", lengthError);
+    const char* before = "; pitch bends not played: ";
+    for (int channel = 0; channel < 16; ++channel) {
+        if (s.pitchBends[channel] == 0) continue;
+        line += before + format("%zu on channel %d", s.pitchBends[channel], channel + 1);
+        before = ", ";
+    }
     return line;
 }
 

@@ -1,6 +1,7 @@
 // The stages of planning a score, shared by the importer's own files.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -25,6 +26,7 @@ struct Prepared {
     std::size_t leftOut = 0;
     int transpose = 0;
     std::int64_t lengthUs = 0;
+    std::array<std::size_t, 16> bends{};  // pitch bends not played, by channel
 };
 
 // Filters, times, pedal and range.

@@ -316,6 +316,7 @@ Result plan(const midi::File& file, const Options& options) {
     sum.leftOut = prepared.leftOut;
     sum.transpose = prepared.transpose;
     sum.lengthUs = prepared.lengthUs;
+    sum.pitchBends = prepared.bends;
     if (tones.empty()) {
         result.refusal = file.notes.empty() ? "no notes in the file"
                                             : "no notes to import (" + std::to_string(prepared.leftOut) +

@@ -34,10 +34,10 @@ bool findRiffData(std::span<const std::uint8_t> bytes, std::size_t& begin, std::
     while (bytes.size() - at >= 8) {
         const std::uint32_t size = littleEndian32(bytes.data() + at + 4);
         if (isTag(bytes, at, "data")) {
-            if (size > bytes.size() - at - 8)
-                return refuse(error, at, "RIFF data chunk runs past the end of the file");
+            // A file cut short holds less than the chunk: the SMF reader
+            // finds where.
             begin = at + 8;
-            end = begin + size;
+            end = begin + std::min<std::size_t>(size, bytes.size() - begin);
             return true;
         }
         // Chunks are padded to an even size.
@@ -74,31 +74,37 @@ bool readSmf(std::span<const std::uint8_t> smf, std::size_t base, File& out, Err
         if (out.ticksPerQuarter == 0) return refuse(error, base + 12, "division of 0");
     }
 
-    Pairing pairing;
+    std::vector<NoteEvent> events;
+    std::vector<std::int64_t> trackEnds;
     std::int64_t tick = 0;  // where the next track starts (format 2 only)
     std::size_t at = 8 + headerSize;
-    while (out.trackCount < trackCount && at < smf.size()) {
-        if (smf.size() - at < 8)
-            return refuse(error, base + at, "chunk header runs past the end of the file");
-        const std::uint32_t size = bigEndian32(smf.data() + at + 4);
-        const bool isTrack = isTag(smf, at, "MTrk");
-        if (size > smf.size() - at - 8) {
-            return refuse(error, base + at,
-                          isTrack ? "track chunk runs past the end of the file"
-                                  : "chunk runs past the end of the file");
+    while (out.trackCount < trackCount && at < smf.size() && out.cutTrack < 0) {
+        if (smf.size() - at < 8) {
+            // The file ends in the header of what may be the next track.
+            if (std::memcmp(smf.data() + at, "MTrk", std::min<std::size_t>(4, smf.size() - at)) != 0)
+                return refuse(error, base + at, "chunk header runs past the end of the file");
+            out.cutAt = base + at;
+            out.cutTrack = out.trackCount;
+            break;
         }
-        if (isTrack) {
+        const std::uint32_t size = bigEndian32(smf.data() + at + 4);
+        if (!isTag(smf, at, "MTrk")) {
+            if (size > smf.size() - at - 8)
+                return refuse(error, base + at, "chunk runs past the end of the file");
+        } else {
             const auto track = static_cast<std::uint16_t>(out.trackCount++);
             out.trackNames.emplace_back();
             std::int64_t trackEnd = 0;
-            if (!readTrack(TrackBytes{smf, at + 8, at + 8 + size, base}, track, format == 2 ? tick : 0,
-                           pairing, out, trackEnd, error))
+            if (!readTrack(TrackBytes{smf, at + 8, at + 8 + std::size_t{size}, base}, track,
+                           format == 2 ? tick : 0, events, out, trackEnd, error))
                 return false;
+            trackEnds.push_back(trackEnd);
             out.endTick = std::max(out.endTick, trackEnd);
             if (format == 2) tick = trackEnd;
         }
-        at += 8 + size;
+        at += 8 + std::size_t{size};
     }
+    pairNotes(events, trackEnds, out);
     return true;
 }
 
@@ -141,12 +147,10 @@ bool readFile(std::span<const std::uint8_t> bytes, File& out, Error& error) {
         return false;
     if (!readSmf(bytes.subspan(begin, end - begin), begin, out, error)) return false;
 
-    const auto byStart = [](const Note& a, const Note& b) {
-        return a.startTick != b.startTick ? a.startTick < b.startTick : a.track < b.track;
-    };
-    std::stable_sort(out.notes.begin(), out.notes.end(), byStart);
     std::stable_sort(out.controllers.begin(), out.controllers.end(),
                      [](const Controller& a, const Controller& b) { return a.tick < b.tick; });
+    std::stable_sort(out.bends.begin(), out.bends.end(),
+                     [](const PitchBend& a, const PitchBend& b) { return a.tick < b.tick; });
     std::stable_sort(out.tempos.begin(), out.tempos.end(),
                      [](const Tempo& a, const Tempo& b) { return a.tick < b.tick; });
     computeTempoTimes(out);

@@ -1,11 +1,9 @@
 #include "midi/track_reader.h"
 
-#include <utility>
+#include <algorithm>
 
 namespace pitchime::midi {
 namespace {
-
-constexpr std::int64_t stillSounding = -1;
 
 // What reading one part of an event gave.
 enum class Read { ok, tooLong, pastFile };
@@ -30,68 +28,38 @@ int readData(std::span<const std::uint8_t> smf, std::size_t& pos, int count, std
     return n;
 }
 
-std::int32_t slotOf(std::uint8_t channel, std::uint8_t key) { return channel * 128 + key; }
-
-void claim(Pairing& p, std::int32_t slot, std::uint32_t owner) {
-    if (p.owner[slot] == owner) return;
-    p.owner[slot] = owner;
-    p.head[slot] = p.tail[slot] = -1;
-}
-
-void noteOn(Pairing& p, File& out, const Note& note) {
-    const auto index = static_cast<std::int32_t>(out.notes.size());
-    out.notes.push_back(note);
-    p.next.push_back(-1);
-    const std::int32_t slot = slotOf(note.channel, note.key);
-    claim(p, slot, note.track + 1u);
-    if (p.tail[slot] < 0) {
-        p.head[slot] = index;
-    } else {
-        p.next[p.tail[slot]] = index;
-    }
-    p.tail[slot] = index;
-    ++p.sounding[note.channel];
-}
-
-// Ends the oldest sounding note of `slot` at `tick`.
-void endOldest(Pairing& p, File& out, std::int32_t slot, std::int64_t tick) {
-    const std::int32_t index = p.head[slot];
-    Note& note = out.notes[index];
-    note.endTick = tick;
-    --p.sounding[note.channel];
-    p.head[slot] = p.next[index];
-    if (p.head[slot] < 0) p.tail[slot] = -1;
-}
-
-void noteOff(Pairing& p, File& out, std::uint16_t track, std::uint8_t channel, std::uint8_t key,
-             std::int64_t tick) {
-    const std::int32_t slot = slotOf(channel, key);
-    claim(p, slot, track + 1u);
-    if (p.head[slot] >= 0) endOldest(p, out, slot, tick);
-}
-
-// All sound off, all notes off: the channel's notes from before `tick` end.
-void endChannel(Pairing& p, File& out, std::uint16_t track, std::uint8_t channel, std::int64_t tick) {
-    for (std::uint8_t key = 0; key < 128 && p.sounding[channel] > 0; ++key) {
-        const std::int32_t slot = slotOf(channel, key);
-        claim(p, slot, track + 1u);
-        while (p.head[slot] >= 0 && out.notes[p.head[slot]].startTick < tick) endOldest(p, out, slot, tick);
+bool keptController(std::uint8_t number) {
+    switch (number) {
+        case 6:   // data entry
+        case 38:  // data entry, fine
+        case 64:  // sustain
+        case 98:  // non-registered parameter
+        case 99:
+        case 100:  // registered parameter
+        case 101:
+        case 120:  // all sound off
+        case 121:  // reset all controllers
+        case 123:  // all notes off
+            return true;
+        default:
+            return false;
     }
 }
 
-void channelMessage(Pairing& p, File& out, std::uint16_t track, std::uint8_t status,
+void channelMessage(std::vector<NoteEvent>& events, File& out, std::uint16_t track, std::uint8_t status,
                     const std::uint8_t (&data)[2], std::int64_t tick) {
     const std::uint8_t kind = status & 0xF0;
     const std::uint8_t channel = status & 0x0F;
-    if (kind == 0x90 && data[1] > 0) {
-        noteOn(p, out, Note{tick, stillSounding, track, channel, data[0], data[1]});
-    } else if (kind == 0x80 || kind == 0x90) {
-        noteOff(p, out, track, channel, data[0], tick);
+    if (kind == 0x90 || kind == 0x80) {
+        events.push_back(NoteEvent{tick, track, channel, data[0], kind == 0x90 ? data[1] : std::uint8_t{0}});
     } else if (kind == 0xB0) {
         const std::uint8_t number = data[0];
-        if (number == 64 || number == 120 || number == 121 || number == 123)
+        if (keptController(number))
             out.controllers.push_back(Controller{tick, track, channel, number, data[1]});
-        if (number == 120 || number == 123) endChannel(p, out, track, channel, tick);
+        if (number == 120 || number == 123) events.push_back(NoteEvent{tick, track, channel, 0, 0, true});
+    } else if (kind == 0xE0) {
+        out.bends.push_back(
+            PitchBend{tick, track, channel, static_cast<std::uint16_t>(data[1] << 7 | data[0])});
     }
 }
 
@@ -110,27 +78,29 @@ bool refuse(Error& error, std::size_t offset, const char* what) {
 
 }  // namespace
 
-bool readTrack(const TrackBytes& bytes, std::uint16_t track, std::int64_t firstTick, Pairing& p, File& out,
-               std::int64_t& endTick, Error& error) {
+bool readTrack(const TrackBytes& bytes, std::uint16_t track, std::int64_t firstTick,
+               std::vector<NoteEvent>& events, File& out, std::int64_t& endTick, Error& error) {
     const std::span<const std::uint8_t> smf = bytes.smf;
-    const std::size_t firstNote = out.notes.size();
     std::size_t pos = bytes.begin;
     std::int64_t tick = firstTick;
     std::uint8_t running = 0;
     bool statusNext = false;  // a status byte cut a message short: it starts the next event, no delta
     bool named = false;
-    while (pos < bytes.end) {
+    bool ended = false;              // by its end-of-track event
+    std::size_t cutAt = smf.size();  // the first byte of an event the file ends inside
+    while (pos < std::min(bytes.end, smf.size())) {
         const std::size_t start = pos;
         std::uint32_t delta = 0;
         if (!statusNext) {
             const Read r = readNumber(smf, pos, delta);
             if (r == Read::tooLong)
                 return refuse(error, bytes.base + start, "variable-length number longer than 4 bytes");
-            if (r == Read::pastFile || pos >= smf.size())
-                return refuse(error, bytes.base + start, "event runs past the end of the file");
+            if (r == Read::pastFile || pos >= smf.size()) {
+                cutAt = start;
+                break;
+            }
         }
         statusNext = false;
-        const std::size_t statusAt = pos;
         std::uint8_t status = smf[pos];
         if (status >= 0x80) {
             ++pos;
@@ -146,23 +116,26 @@ bool readTrack(const TrackBytes& bytes, std::uint16_t track, std::int64_t firstT
         std::uint8_t data[2] = {0, 0};
         bool complete = true;
         if (status == 0xF0 || status == 0xF7 || status == 0xFF) {
-            if (status == 0xFF) {
-                if (pos >= smf.size())
-                    return refuse(error, bytes.base + statusAt, "event runs past the end of the file");
-                metaType = smf[pos++];
+            Read r = Read::pastFile;
+            if (status != 0xFF || pos < smf.size()) {
+                if (status == 0xFF) metaType = smf[pos++];
+                r = readNumber(smf, pos, length);
             }
-            const Read r = readNumber(smf, pos, length);
             if (r == Read::tooLong)
                 return refuse(error, bytes.base + pos - 4, "variable-length number longer than 4 bytes");
-            if (r == Read::pastFile || length > smf.size() - pos)
-                return refuse(error, bytes.base + statusAt, "event runs past the end of the file");
+            if (r == Read::pastFile || length > smf.size() - pos) {
+                cutAt = start;
+                break;
+            }
             payload = pos;
             pos += length;
         } else {
             const int want = dataCount(status);
             const int got = readData(smf, pos, want, data);
-            if (got < want && pos >= smf.size())
-                return refuse(error, bytes.base + statusAt, "event runs past the end of the file");
+            if (got < want && pos >= smf.size()) {
+                cutAt = start;
+                break;
+            }
             complete = got == want;
             statusNext = !complete;
             if (status < 0xF0) running = status;
@@ -172,9 +145,12 @@ bool readTrack(const TrackBytes& bytes, std::uint16_t track, std::int64_t firstT
         tick += delta;
 
         if (status < 0xF0 && complete) {
-            channelMessage(p, out, track, status, data, tick);
+            channelMessage(events, out, track, status, data, tick);
         } else if (status == 0xFF) {
-            if (metaType == 0x2F) break;
+            if (metaType == 0x2F) {
+                ended = true;
+                break;
+            }
             if (metaType == 0x51 && length == 3) {
                 const std::uint32_t us = smf[payload] << 16 | smf[payload + 1] << 8 | smf[payload + 2];
                 if (us == 0) return refuse(error, bytes.base + payload, "tempo of 0");
@@ -185,12 +161,11 @@ bool readTrack(const TrackBytes& bytes, std::uint16_t track, std::int64_t firstT
             }
         }
     }
-
-    // What still sounds ends with the track.
-    for (std::size_t i = firstNote; i < out.notes.size(); ++i) {
-        if (out.notes[i].endTick == stillSounding) out.notes[i].endTick = tick;
+    // The file ends inside the track: in an event, or before the chunk's end.
+    if (cutAt < smf.size() || (!ended && bytes.end > smf.size())) {
+        out.cutAt = bytes.base + cutAt;
+        out.cutTrack = track;
     }
-    p.sounding.fill(0);
     endTick = tick;
     return true;
 }

@@ -37,13 +37,13 @@ void waitKey();
 // is. Called by the interrupt release while waitKey may be blocked.
 void restoreConsole();
 
-// Arranges for `release` to run when the user presses Ctrl+C, on a thread
-// other than the main thread, while the main thread goes on; `release` never
-// returns. A further Ctrl+C while it runs must change nothing: neither end
-// the process nor start `release` again. Returns false if the platform
-// refused. Where the system would end a process that writes to a pipe whose
-// reader has gone, such writes are made to fail instead.
-bool installInterrupt(void (*release)());
+// Arranges for `release(context)` to run when the user presses Ctrl+C, on a
+// thread other than the main thread, while the main thread goes on;
+// `release` never returns. A further Ctrl+C while it runs must change
+// nothing: neither end the process nor start `release` again. Returns false
+// if the platform refused. Where the system would end a process that writes
+// to a pipe whose reader has gone, such writes are made to fail instead.
+bool installInterrupt(void (*release)(void* context), void* context);
 
 // Blocks the calling thread until another thread ends the process.
 [[noreturn]] void waitForExit();

@@ -160,7 +160,7 @@ void restoreConsole() {
     putTerminalBack();
 }
 
-bool installInterrupt(void (*release)()) {
+bool installInterrupt(void (*release)(void* context), void* context) {
     // SIGINT is blocked in every thread and taken by one thread that waits
     // for it, so the release runs as ordinary code, not inside a signal
     // handler. Threads started later, by us or by a library, inherit the
@@ -183,11 +183,11 @@ bool installInterrupt(void (*release)()) {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     if (sigaction(SIGPIPE, &ignore, nullptr) != 0) return false;
-    std::thread([interrupt, release] {
+    std::thread([interrupt, release, context] {
         int signal = 0;
         while (sigwait(&interrupt, &signal) != 0) {
         }
-        release();
+        release(context);
     }).detach();
     return true;
 }

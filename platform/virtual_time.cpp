@@ -32,7 +32,7 @@ void clearConsole() {}
 void waitKey() {}
 void restoreConsole() {}
 
-bool installInterrupt(void (*)()) { return true; }
+bool installInterrupt(void (*)(void*), void*) { return true; }
 
 void waitForExit() {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(24));

@@ -21,8 +21,10 @@ static_assert(CLOCKS_PER_SEC == 1000, "clockMs relies on clock() counting millis
 
 namespace {
 
-// The one release of the run, set before the handler is installed.
-void (*interruptRelease)() = nullptr;
+// The one release of the run and what it releases, set before the handler
+// is installed: the signal handler has no other way to reach them.
+void (*interruptRelease)(void*) = nullptr;
+void* interruptContext = nullptr;
 
 // Whether a handle is one of the console's (a redirected stream is not).
 bool isConsole(HANDLE handle) {
@@ -36,7 +38,7 @@ bool isConsole(HANDLE handle) {
 // process in the middle of the release; ignoring it lets the release finish.
 extern "C" void onSigint(int) {
     std::signal(SIGINT, SIG_IGN);
-    interruptRelease();
+    interruptRelease(interruptContext);
 }
 
 }  // namespace
@@ -87,8 +89,9 @@ void waitKey() {
 
 void restoreConsole() {}
 
-bool installInterrupt(void (*release)()) {
+bool installInterrupt(void (*release)(void*), void* context) {
     interruptRelease = release;
+    interruptContext = context;
     return std::signal(SIGINT, onSigint) != SIG_ERR;
 }
 

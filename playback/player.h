@@ -1,50 +1,51 @@
 // The real-time players, what describes a player to the run sequence, and
-// the parts of a row both players share. The players work on the run state
-// (run_state.h).
+// the parts of a row both players share. Each works on the Run it is handed
+// (run.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "playback/run_state.h"
+#include "playback/run.h"
 #include "score/check.h"
 
 namespace pitchime {
 
 struct Player {
-    void (*playScore)();
+    // Plays run.score on run.boardPort, the board open and its counters started.
+    void (*play)(Run& run);
     PlayRules rules;
 };
 
 namespace threeVoice {
-void playScore();
+void play(Run& run);
 inline constexpr PlayRules rules{.maxPart = 3, .minRowValues = 0, .noteColumns = NoteColumns::voiceColumns};
 }  // namespace threeVoice
 
 namespace trill {
-void playScore();
+void play(Run& run);
 inline constexpr PlayRules rules{
     .maxPart = INT32_MAX, .minRowValues = 3, .noteColumns = NoteColumns::firstTwo};
 }  // namespace trill
 
-inline constexpr Player threeVoicePlayer{threeVoice::playScore, threeVoice::rules};
-inline constexpr Player trillPlayer{trill::playScore, trill::rules};
+inline constexpr Player threeVoicePlayer{threeVoice::play, threeVoice::rules};
+inline constexpr Player trillPlayer{trill::play, trill::rules};
 
 // Sets run.sixtyFourthMs from the loaded score's BPM.
-void setTempo();
+void setTempo(Run& run);
 
 // Loads note's count into counter `address`, low byte then high byte, each
 // register write followed by its trace line.
-void writeNoteCount(std::int32_t note, int address);
+void writeNoteCount(Run& run, std::int32_t note, int address);
 
 // The time of a row, and the tempo figures kept of it.
 namespace rowTiming {
 // 64 / L sixty-fourth notes, as printed and (in the three-voice player) waited.
-std::int32_t durationMs(std::int32_t lengthValue);
+std::int32_t durationMs(const Run& run, std::int32_t lengthValue);
 // Stamps the end, prints "REAL:\t" and the elapsed ticks with two line ends,
 // adds the row's quarter-note time to quarterSum, and reports a board that
 // stopped taking writes during the row (`row`, from 0).
-void finish(std::int32_t lengthValue, std::size_t row);
+void finish(Run& run, std::int32_t lengthValue, std::size_t row);
 }  // namespace rowTiming
 
 }  // namespace pitchime

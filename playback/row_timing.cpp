@@ -6,9 +6,9 @@
 
 namespace pitchime {
 
-void setTempo() { run.sixtyFourthMs = sixtyFourthMsFor(run.score.bpm); }
+void setTempo(Run& run) { run.sixtyFourthMs = sixtyFourthMsFor(run.score.bpm); }
 
-void writeNoteCount(std::int32_t note, int address) {
+void writeNoteCount(Run& run, std::int32_t note, int address) {
     writeRegister(run.boardPort, run.divisorTable.low(note), address);
     console::format("WRITE_LOW:\t\t%d\n", run.divisorTable.low(note));
     writeRegister(run.boardPort, run.divisorTable.high(note), address);
@@ -17,9 +17,11 @@ void writeNoteCount(std::int32_t note, int address) {
 
 namespace rowTiming {
 
-std::int32_t durationMs(std::int32_t lengthValue) { return (64 / lengthValue) * run.sixtyFourthMs; }
+std::int32_t durationMs(const Run& run, std::int32_t lengthValue) {
+    return (64 / lengthValue) * run.sixtyFourthMs;
+}
 
-void finish(std::int32_t lengthValue, std::size_t row) {
+void finish(Run& run, std::int32_t lengthValue, std::size_t row) {
     TempoStats& stats = run.tempoStats;
     stats.rowEnd = platform::clockMs();
     // The 32-bit millisecond clock wraps after 24.8 days; the difference

@@ -16,7 +16,7 @@ void printTrace(ScoreRow row, std::int32_t part) {
 }
 }  // namespace
 
-void playScore() {
+void play(Run& run) {
     const Score& score = run.score;
     std::array<bool, 3>& stopped = run.counterStopped;
     const std::int32_t part = score.part;
@@ -25,7 +25,7 @@ void playScore() {
         const std::int32_t length = row[part];
         run.tempoStats.rowStart = platform::clockMs();
         printTrace(row, part);
-        const std::int32_t wait = rowTiming::durationMs(length);
+        const std::int32_t wait = rowTiming::durationMs(run, length);
         console::lineInt("", wait);
 
         // Every counter that comes back from a rest gets its run control
@@ -39,7 +39,7 @@ void playScore() {
         for (std::int32_t v = 0; v < part; ++v) {
             const std::int32_t note = row[v];
             if (note != 0) {
-                writeNoteCount(note, v);
+                writeNoteCount(run, note, v);
             } else {
                 writeRegister(run.boardPort, stopControlWords[v], controlWordAddress);
                 stopped[v] = true;
@@ -49,7 +49,7 @@ void playScore() {
         console::line();
 
         platform::sleepMs(wait);
-        rowTiming::finish(length, r);
+        rowTiming::finish(run, length, r);
     }
 }
 

@@ -7,14 +7,14 @@
 namespace pitchime::trill {
 
 namespace {
-void sound(std::int32_t note) {
-    writeNoteCount(note, 0);
+void sound(Run& run, std::int32_t note) {
+    writeNoteCount(run, note, 0);
     console::line();
     platform::sleepMs(run.sixtyFourthMs);
 }
 }  // namespace
 
-void playScore() {
+void play(Run& run) {
     const Score& score = run.score;
     for (std::size_t r = 0; r < score.rowCount(); ++r) {
         ScoreRow row = score.row(r);
@@ -26,14 +26,14 @@ void playScore() {
                             static_cast<int>(row[2]));
             console::line();
         }
-        console::lineInt("", rowTiming::durationMs(length));
+        console::lineInt("", rowTiming::durationMs(run, length));
 
         // Cycles of two sixty-fourth notes; 32 / L of them.
         for (std::int32_t cycle = 32 / length; cycle > 0; --cycle) {
-            sound(row[0]);
-            sound(row[1]);
+            sound(run, row[0]);
+            sound(run, row[1]);
         }
-        rowTiming::finish(length, r);
+        rowTiming::finish(run, length, r);
     }
 }
 

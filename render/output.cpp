@@ -7,7 +7,6 @@
 #include <random>
 
 #include "platform/binary_stdout.h"
-#include "playback/run_state.h"
 #include "render/midi_out.h"
 #include "render/piano_roll.h"
 #include "render/render.h"
@@ -28,14 +27,14 @@ bool endsWith(std::string_view path, std::string_view ending) {
                       [](char a, char b) { return a == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b); });
 }
 
-// At most how many register writes the player makes for the loaded score:
+// At most how many register writes the player makes for `score`:
 // the run control words, then per row a control word and a two-byte count
 // for each of three counters, or the alternating player's two counts every
 // sixty-fourth.
-std::size_t writesBound(bool alternating) {
+std::size_t writesBound(const Score& score, bool alternating) {
     std::size_t bound = 3;
-    for (std::size_t r = 0; r < run.score.rowCount(); ++r) {
-        const std::int32_t length = run.score.row(r)[static_cast<std::size_t>(run.score.part)];
+    for (std::size_t r = 0; r < score.rowCount(); ++r) {
+        const std::int32_t length = score.row(r)[static_cast<std::size_t>(score.part)];
         bound +=
             alternating ? (length >= 1 && length <= 32 ? 4 * static_cast<std::size_t>(32 / length) : 0) : 9;
     }
@@ -97,15 +96,15 @@ Format formatOf(std::string_view path) {
     return Format::unknown;
 }
 
-NotesOutcome renderToNotes(const Player& player, bool alternating, Format format, const char* path,
-                           const std::string& title, std::FILE* trace) {
+NotesOutcome renderToNotes(Run& run, const Player& player, bool alternating, Format format, const char* path,
+                           const std::string& tune, std::FILE* trace) {
     NotesOutcome outcome;
-    const std::size_t bound = writesBound(alternating);
+    const std::size_t bound = writesBound(run.score, alternating);
     if (bound > maxWrites) {
         outcome.error = "the score is too long for a MIDI file or a piano roll";
         return outcome;
     }
-    const Outcome played = renderToWrites(player, bound, trace);
+    const Outcome played = renderToWrites(run, player, bound, trace);
     if (!played.error.empty()) {
         outcome.error = played.error;
         return outcome;
@@ -120,17 +119,18 @@ NotesOutcome renderToNotes(const Player& player, bool alternating, Format format
     bool used[3] = {};
     for (const Tone& tone : tones) used[tone.counter] = true;
     outcome.counters = static_cast<int>(std::count(used, used + 3, true));
+    const RollHeading heading{tune, alternating ? "pitchime-trill" : "pitchime", run.score.bpm};
     const std::string bytes = format == Format::midi ? midiFile(tones, played.playedUs, run.sixtyFourthMs)
-                                                     : pianoRoll(tones, played.playedUs, title);
+                                                     : pianoRoll(tones, played.playedUs, heading);
     if (std::string problem = writeWhole(path, bytes); !problem.empty()) {
         outcome.error = std::string("cannot write ") + path + ": " + problem;
     }
     return outcome;
 }
 
-Outcome renderWavToStdout(const Player& player, std::int32_t sampleRate, std::FILE* trace) {
+Outcome renderWavToStdout(Run& run, const Player& player, std::int32_t sampleRate, std::FILE* trace) {
     const std::string temporary = temporaryPath("");
-    Outcome outcome = renderToWav(player, temporary.c_str(), sampleRate, trace);
+    Outcome outcome = renderToWav(run, player, temporary.c_str(), sampleRate, trace);
     if (outcome.error.empty()) {
         if (std::string problem = copyToStdout(temporary); !problem.empty()) outcome.error = problem;
     }

@@ -28,16 +28,16 @@ struct NotesOutcome {
     int counters = 0;  // counters that sounded
 };
 
-// Plays the loaded score with `player` (`alternating` for the trill player)
+// Plays the run's loaded score with `player` (`alternating` for the trill player)
 // as renderToWav does, and writes the tones the board played to `path` as a
-// MIDI file or a piano roll headed by `title`. The row and register trace
+// MIDI file or a piano roll headed by the name of the tune, `tune`. The row and register trace
 // goes to `trace`, or nowhere when it is null.
-NotesOutcome renderToNotes(const Player& player, bool alternating, Format format, const char* path,
-                           const std::string& title, std::FILE* trace);
+NotesOutcome renderToNotes(Run& run, const Player& player, bool alternating, Format format, const char* path,
+                           const std::string& tune, std::FILE* trace);
 
 // Renders the WAV file to a temporary file, then copies it to standard
 // output, which carries bytes unchanged from then on. The temporary file is
 // removed in every case.
-Outcome renderWavToStdout(const Player& player, std::int32_t sampleRate, std::FILE* trace);
+Outcome renderWavToStdout(Run& run, const Player& player, std::int32_t sampleRate, std::FILE* trace);
 
 }  // namespace pitchime::render

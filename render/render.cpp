@@ -1,7 +1,6 @@
 #include "render/render.h"
 
 #include <cstring>
-#include <utility>
 
 #include "common/console.h"
 #include "platform/platform.h"
@@ -10,8 +9,7 @@
 
 namespace pitchime::render {
 
-std::string loadScore(const char* path, const Player& player) {
-    resetRunState();
+std::string loadScore(Run& run, const char* path, const Player& player) {
     int error = 0;
     if (!openScoreFile(run.scoreFile, path, error)) {
         return std::string("cannot open score ") + path + ": " + std::strerror(error);
@@ -23,13 +21,11 @@ std::string loadScore(const char* path, const Player& player) {
 
 namespace {
 
-// A fresh run of the loaded score on a board with `options`: the board at
-// power-up, everything else as at program start.
-Outcome play(const Player& player, const vboard::Options& options, std::FILE* trace) {
+// A fresh play of the run's loaded score on a board with `options`: the
+// board at power-up, the rest of the run as before its first play.
+Outcome play(Run& run, const Player& player, const vboard::Options& options, std::FILE* trace) {
     vboard::reset(options);
-    Score loaded = std::move(run.score);
-    resetRunState();
-    run.score = std::move(loaded);
+    rewindRun(run);
     buildDivisorTable(run.divisorTable);
 
     Outcome outcome;
@@ -37,7 +33,7 @@ Outcome play(const Player& player, const vboard::Options& options, std::FILE* tr
     std::FILE* const console = console::stream();
     console::setStream(nullptr);
     const RunPlan plan{.player = &player, .interactive = false, .playTrace = trace, .tailMs = tailMs};
-    if (const std::uint32_t status = openRun(plan); status != 0) {
+    if (const std::uint32_t status = openRun(run, plan); status != 0) {
         console::setStream(console);
         outcome.error = "the virtual tone board did not open (status " + std::to_string(status) + ")";
         return outcome;
@@ -47,10 +43,10 @@ Outcome play(const Player& player, const vboard::Options& options, std::FILE* tr
         // In virtual time opening takes no time: the rows start now, and
         // the run ends one tail after the last row.
         const std::int64_t startUs = platform::nowUs();
-        playRun(plan);
+        playRun(run, plan);
         outcome.playedUs = platform::nowUs() - startUs - std::int64_t{tailMs} * 1000;
     } else {
-        endRun();
+        endRun(run);
     }
     console::setStream(console);
 
@@ -62,18 +58,19 @@ Outcome play(const Player& player, const vboard::Options& options, std::FILE* tr
 
 }  // namespace
 
-Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t sampleRate, std::FILE* trace) {
+Outcome renderToWav(Run& run, const Player& player, const char* wavPath, std::int32_t sampleRate,
+                    std::FILE* trace) {
     vboard::Options options = vboard::optionsFromEnvironment();
     options.wavPath = wavPath;
     options.wavRate = sampleRate;
-    return play(player, options, trace);
+    return play(run, player, options, trace);
 }
 
-Outcome renderToWrites(const Player& player, std::size_t capacity, std::FILE* trace) {
+Outcome renderToWrites(Run& run, const Player& player, std::size_t capacity, std::FILE* trace) {
     vboard::Options options = vboard::optionsFromEnvironment();
     options.wavPath.clear();
     options.recordCapacity = capacity;
-    Outcome outcome = play(player, options, trace);
+    Outcome outcome = play(run, player, options, trace);
     if (!outcome.error.empty()) return outcome;
     if (vboard::status().counts.unrecorded > 0) {
         outcome.error = "the board decoded more register writes than the score has room for";

@@ -19,11 +19,11 @@ namespace pitchime::render {
 // stopping dead at the end of the last row.
 inline constexpr std::int32_t tailMs = 250;
 
-// Starts a fresh run state, loads the score at `path` into it as the
-// programs do and checks it for `player`. Returns "" or one line saying
-// what is wrong: why the file cannot be opened, or the checker's
-// "Score error: ..." line.
-std::string loadScore(const char* path, const Player& player);
+// Loads the score at `path` into `run`, a fresh Run, as the programs do and
+// checks it for `player`. Returns "" or one line saying what is wrong: why
+// the file cannot be opened, or the checker's "Score error: ..." line. The
+// run can then play its score as often as it is asked to below.
+std::string loadScore(Run& run, const char* path, const Player& player);
 
 struct Outcome {
     std::string error;                          // "" when the file was written
@@ -33,17 +33,18 @@ struct Outcome {
     std::vector<vboard::RegisterWrite> writes;  // renderToWrites: what the board decoded
 };
 
-// Plays the loaded score with `player` as the programs do (rests the lines,
+// Plays the run's loaded score with `player` as the programs do (rests the lines,
 // programs the counters with their run control words, plays, rests the lines
 // and closes), with the board recording to `wavPath` at `sampleRate` and the
 // tail added before the close. The row and register trace goes to `trace`,
 // or nowhere when it is null; nothing else is printed. The virtual board's
 // other options come from the environment.
-Outcome renderToWav(const Player& player, const char* wavPath, std::int32_t sampleRate, std::FILE* trace);
+Outcome renderToWav(Run& run, const Player& player, const char* wavPath, std::int32_t sampleRate,
+                    std::FILE* trace);
 
 // Plays the same way without sound, and keeps the first `capacity` 8254
 // register writes the board decodes, with their times since the start of
 // the first row; more than that is an error.
-Outcome renderToWrites(const Player& player, std::size_t capacity, std::FILE* trace);
+Outcome renderToWrites(Run& run, const Player& player, std::size_t capacity, std::FILE* trace);
 
 }  // namespace pitchime::render

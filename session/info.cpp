@@ -6,6 +6,7 @@
 
 #include "common/console.h"
 #include "score/warnings.h"
+#include "version.h"
 
 namespace pitchime {
 
@@ -53,7 +54,7 @@ bool printProgramInfo(int argc, char** argv, const ProgramInfo& info) {
     if (arg == "--help") {
         std::fputs(info.usage, stdout);
     } else if (arg == "--version") {
-        std::printf("%s %s\n", info.name, PITCHIME_VERSION);
+        std::printf("%s %s\n", info.name, version);
     } else {
         return false;
     }

@@ -5,7 +5,6 @@
 
 #include "common/console.h"
 #include "d2xx/d2xx.h"
-#include "platform/platform.h"
 #include "score/check.h"
 #include "session/info.h"
 #include "session/run_sequence.h"
@@ -15,39 +14,18 @@ namespace pitchime {
 namespace {
 
 // Reads one line of standard input without its newline; blanks stay.
-void readTypedFileName() {
-    for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';)
-        run.typedFileName.push_back(static_cast<char>(c));
+void readTypedFileName(std::string& name) {
+    for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) name.push_back(static_cast<char>(c));
 }
 
 }  // namespace
 
-void onInterrupt() {
-    // Second comers wait for the end: the main thread has begun its own
-    // closing and finishes it, or this is a further Ctrl+C on a platform
-    // that delivers one while the release runs.
-    if (!claimEnd()) platform::waitForExit();
-    // The terminal first, so that the user gets it back whatever follows.
-    platform::restoreConsole();
-    // From here on only the release prints: the main thread's line in
-    // progress comes out whole before it, and its next one waits for good.
-    console::seize();
-    console::line();
-    console::line("Ctrl + C Interreput Catched");
-    console::line("Releasing Handles...");
-    // One step, so that no frame of the player comes between the two.
-    const std::uint32_t status = board::restAndClose(run.boardPort);
-    console::lineUnsigned("FT_Close Result:\t", status);
-    closeScoreFile(run.scoreFile);
-    console::line("Released");
-    platform::exitNow(0);
-}
-
-int runSession(int argc, char** argv, const Player& player) {
+int runSession(Run& run, int argc, char** argv, const Player& player) {
     // Standard output is written at the console's flushes only, the same
     // on a terminal as on a pipe or a file.
     console::bufferFully(stdout);
-    if (!platform::installInterrupt(onInterrupt)) {
+    if (!installRelease(run)) {
+        // Misspelt, and kept so: users' scripts may match the programs' output.
         console::line("Interreput Setting Error!!!");
         return 1;
     }
@@ -61,7 +39,7 @@ int runSession(int argc, char** argv, const Player& player) {
 
     RunPlan plan{.player = &player};
     console::line("Opening FT245R...");
-    if (const std::uint32_t openStatus = openRun(plan); openStatus != 0) {
+    if (const std::uint32_t openStatus = openRun(run, plan); openStatus != 0) {
         console::lineUnsigned("Failed... Code: ", openStatus);
         console::note("Cannot open the board (code %u): %s", static_cast<unsigned>(openStatus),
                       d2xx::openFailureReason(openStatus));
@@ -69,16 +47,17 @@ int runSession(int argc, char** argv, const Player& player) {
     }
 
     const bool hasArgument = argc > 1;
+    std::string typedFileName;  // the file name typed at the prompt
     if (!hasArgument) {
         console::text("Open File:");
-        readTypedFileName();
+        readTypedFileName(typedFileName);
     }
-    plan.scoreName = hasArgument ? argv[1] : run.typedFileName.c_str();
+    plan.scoreName = hasArgument ? argv[1] : typedFileName.c_str();
     int openError = 0;
     const bool opened = openScoreFile(run.scoreFile, plan.scoreName, openError);
     console::line();
     if (!opened) {
-        const bool named = hasArgument || !run.typedFileName.empty();
+        const bool named = hasArgument || !typedFileName.empty();
         if (named) console::line("Error!");
         noteScoreNotOpened(named ? plan.scoreName : nullptr, openError);
         return 0;
@@ -89,17 +68,18 @@ int runSession(int argc, char** argv, const Player& player) {
     loadScore(run.scoreFile, run.score);
     if (std::string problem = checkScore(run.score, player.rules); !problem.empty()) {
         console::line(problem);
-        endRun();
+        endRun(run);
         return 0;
     }
-    playRun(plan);
+    playRun(run, plan);
     return 0;
 }
 
-void finishProcess(int status) {
-    endOnMainThread();
-    std::fflush(stdout);
-    platform::exitNow(status);
+void runProgram(int argc, char** argv, const Player& player) {
+    // Alive until the process ends, as the interrupt release needs it:
+    // finishProcess never returns.
+    Run run;
+    finishProcess(run, runSession(run, argc, argv, player));
 }
 
 }  // namespace pitchime

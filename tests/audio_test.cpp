@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,57 +25,53 @@ namespace {
 namespace pit = pit8254;
 using test::words;
 
-TEST(Audio, Pit8254WritesAndTheEdgesTheyMake) {
-    for (const std::string& line : test::dataLines("pit8254.txt")) {
-        pit::Chip chip;
-        std::string got, want;
-        for (const std::string& t : words(line)) {
-            want += " " + t;
-            if (const auto tilde = t.find('~'); tilde != std::string::npos) {
-                got += " " + t.substr(0, tilde) + "~" + std::to_string(pit::ticksAt(std::stoll(t)));
-            } else if (const auto at = t.find('@'); at != std::string::npos) {
-                pit::writeRegister(chip, t[0] - '0',
-                                   static_cast<std::uint8_t>(std::stoi(t.substr(2), nullptr, 16)),
-                                   std::stoll(t.substr(at + 1)));
-                got += " " + t;
-            } else if (t[0] == '?') {
-                got += " " + t;
-                for (int c = 0; c < 3; ++c)
-                    for (pit::Edge e; pit::takeEdge(chip.counters[c], std::stoll(t.substr(1)), e);)
-                        got += " " + (c ? std::to_string(c) + ":" : "") + std::to_string(e.tick) +
-                               (e.high ? "+" : "-");
-            }
+TABLE_TEST(Pit8254, Edges, test::rows("data/pit8254.txt")) {
+    pit::Chip chip;
+    std::ostringstream got;
+    std::string want;
+    for (const std::string& t : words(GetParam().text)) {
+        want += " " + t;
+        if (const auto tilde = t.find('~'); tilde != std::string::npos) {
+            got << ' ' << t.substr(0, tilde) << '~' << pit::ticksAt(std::stoll(t));
+        } else if (const auto at = t.find('@'); at != std::string::npos) {
+            pit::writeRegister(chip, t[0] - '0',
+                               static_cast<std::uint8_t>(std::stoi(t.substr(2), nullptr, 16)),
+                               std::stoll(t.substr(at + 1)));
+            got << ' ' << t;
+        } else if (t[0] == '?') {
+            got << ' ' << t;
+            for (int c = 0; c < 3; ++c)
+                for (pit::Edge e; pit::takeEdge(chip.counters[c], std::stoll(t.substr(1)), e);)
+                    got << ' ' << (c ? std::to_string(c) + ":" : "") << e.tick << (e.high ? '+' : '-');
         }
-        EXPECT_EQ(got, want);
     }
+    EXPECT_EQ(got.str(), want);
 }
 
-TEST(Audio, WavSizes) {
+TABLE_TEST(Wav, Sizes, test::rows("data/wav.txt")) {
     const std::string path = ::testing::TempDir() + "pitchime_wav_sizes_" + std::to_string(getpid()) + ".wav";
-    for (const std::string& line : test::dataLines("wav.txt")) {
-        const auto w = words(line);
-        const std::vector<std::int16_t> samples(std::stoul(w[2]), 1);
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        audio::WavWriter writer;
-        audio::wavStart(writer, f, std::stoul(w[0]));
-        writer.dataBytes = static_cast<std::uint32_t>(std::stoul(w[1]));
-        audio::wavAppend(writer, samples.data(), samples.size());
-        if (w[3] == "finish") audio::wavFinish(writer);
-        std::fclose(f);
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<char> b{std::istreambuf_iterator<char>(in), {}};
-        const auto le32 = [&](std::size_t at) {
-            std::uint32_t v = 0;
-            for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(b.at(at + i));
-            return v;
-        };
-        std::string got = w[0] + " " + w[1] + " " + w[2] + " " + w[3], want = w[0];
-        for (std::size_t i = 1; i < w.size(); ++i) want += " " + w[i];
-        for (std::size_t field : {le32(4), le32(40), static_cast<std::uint32_t>(b.size())})
-            got += " " + std::to_string(field);
-        EXPECT_EQ(got + (writer.failed ? " failed" : " ok"), want);
-    }
+    const auto w = words(GetParam().text);
+    const std::vector<std::int16_t> samples(std::stoul(w[2]), 1);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    audio::WavWriter writer;
+    audio::wavStart(writer, f, std::stoul(w[0]));
+    writer.dataBytes = static_cast<std::uint32_t>(std::stoul(w[1]));
+    audio::wavAppend(writer, samples.data(), samples.size());
+    if (w[3] == "finish") audio::wavFinish(writer);
+    std::fclose(f);
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> b{std::istreambuf_iterator<char>(in), {}};
     std::remove(path.c_str());
+    const auto le32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(b.at(at + i));
+        return v;
+    };
+    std::string got = w[0] + " " + w[1] + " " + w[2] + " " + w[3], want = w[0];
+    for (std::size_t i = 1; i < w.size(); ++i) want += " " + w[i];
+    for (std::size_t field : {le32(4), le32(40), static_cast<std::uint32_t>(b.size())})
+        got.append(" ").append(std::to_string(field));
+    EXPECT_EQ(got + (writer.failed ? " failed" : " ok"), want);
 }
 
 // One register write takes a 21-byte frame on the lines, about 112 us.

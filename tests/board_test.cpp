@@ -13,36 +13,31 @@
 namespace pitchime {
 namespace {
 
-using test::dataLines;
 using test::words;
 
-TEST(Board, DivisorCounts) {
+TABLE_TEST(Divisors, Count, test::rows("data/divisors.txt")) {
     DivisorTable table;
     buildDivisorTable(table);
-    for (const std::string& line : dataLines("divisors.txt")) {
-        const auto w = words(line);
-        ASSERT_EQ(w.size(), 2u) << line;
-        EXPECT_EQ(table.noteCount[std::stoul(w[0])], std::stoi(w[1])) << "note " << w[0];
-    }
+    const auto w = words(GetParam().text);
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(table.noteCount[std::stoul(w[0])], std::stoi(w[1]));
 }
 
-TEST(Board, WriteFrameBytes) {
-    for (const std::string& line : dataLines("frames.txt")) {
-        const auto w = words(line);
-        const bool idle = w[0] == "idle";
-        WriteFrame frame{};
-        if (!idle) encodeWriteFrame(frame, std::stoi(w[0], nullptr, 16), std::stoi(w[1]));
-        std::string sent;
-        char two[4];
-        for (std::uint8_t b : idle ? std::vector<std::uint8_t>(idlePattern.begin(), idlePattern.end())
-                                   : std::vector<std::uint8_t>(frame.begin(), frame.end())) {
-            std::snprintf(two, sizeof two, " %02X", b);
-            sent += two;
-        }
-        std::string expected;
-        for (std::size_t i = idle ? 1 : 2; i < w.size(); ++i) expected += " " + w[i];
-        EXPECT_EQ(sent, expected) << line;
+TABLE_TEST(Frames, Bytes, test::rows("data/frames.txt")) {
+    const auto w = words(GetParam().text);
+    const bool idle = w[0] == "idle";
+    WriteFrame frame{};
+    if (!idle) encodeWriteFrame(frame, std::stoi(w[0], nullptr, 16), std::stoi(w[1]));
+    std::string sent;
+    char two[4];
+    for (std::uint8_t b : idle ? std::vector<std::uint8_t>(idlePattern.begin(), idlePattern.end())
+                               : std::vector<std::uint8_t>(frame.begin(), frame.end())) {
+        std::snprintf(two, sizeof two, " %02X", b);
+        sent += two;
     }
+    std::string expected;
+    for (std::size_t i = idle ? 1 : 2; i < w.size(); ++i) expected += " " + w[i];
+    EXPECT_EQ(sent, expected);
 }
 
 }  // namespace

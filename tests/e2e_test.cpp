@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/cases.h"
 #include "support/run.h"
 #include "support/trace.h"
 
@@ -217,37 +218,34 @@ INSTANTIATE_TEST_SUITE_P(, EndToEnd, testing::ValuesIn(readCases()),
                              return replaceAll(info.param.name, "-", "_");
                          });
 
-// Every file of tests/hostile gets its outcome from both programs: the
-// refusal as the last line, or a play to its end; status 0, the board
-// brought to rest and closed, and nothing played for a refusal.
-void expectOutcome(const std::string& programName, const std::string& file, const std::string& outcome) {
-    SCOPED_TRACE(programName + " " + file);
-    Command r = program(programName, {file});
-    r.dir = source + "hostile";
-    const std::string tracePath = tempDir() + "/hostile.jsonl";
-    const Result res = runTraced(r, tracePath);
-    EXPECT_EQ(res.status, 0);
-    const std::string trace = summary(readTrace(tracePath));
-    if (outcome == "plays") {
-        EXPECT_TRUE(res.out.ends_with("\nClosed\n")) << res.out;
-    } else {
-        EXPECT_TRUE(res.out.ends_with("\nOpened!\n\n" + outcome + "\n")) << res.out;
-        EXPECT_EQ(trace.find("reg="), std::string::npos);
+// Every file of tests/hostile gets its outcome from both programs, each
+// block of hostile/expected.txt ("[file]", then "PROGRAM: outcome" lines) a
+// case: the refusal as the last line, or a play to its end; status 0, the
+// board brought to rest and closed, and nothing played for a refusal.
+TABLE_TEST(Hostile, Score, blocks("hostile/expected.txt")) {
+    for (const std::string& line : GetParam().lines) {
+        const std::size_t colon = line.find(": ");
+        const std::string programName = line.substr(0, colon), outcome = line.substr(colon + 2);
+        SCOPED_TRACE(programName);
+        Command r = program(programName, {GetParam().text});
+        r.dir = source + "hostile";
+        const std::string tracePath = tempDir() + "/hostile.jsonl";
+        const Result res = runTraced(r, tracePath);
+        EXPECT_EQ(res.status, 0);
+        const std::string trace = summary(readTrace(tracePath));
+        if (outcome == "plays") {
+            EXPECT_TRUE(res.out.ends_with("\nClosed\n")) << res.out;
+        } else {
+            EXPECT_TRUE(res.out.ends_with("\nOpened!\n\n" + outcome + "\n")) << res.out;
+            EXPECT_EQ(trace.find("reg="), std::string::npos);
+        }
+        expectCleanEnd(trace);
     }
-    expectCleanEnd(trace);
 }
 
-TEST(Hostile, EveryScoreGetsItsOutcome) {
-    // Blocks of "[file]", "pitchime: outcome", "pitchime-trill: outcome";
-    // '#' starts a comment line.
-    std::istringstream in(readFile(source + "hostile/expected.txt"));
+TEST(HostileTable, ListsEveryFileOnce) {
     std::vector<std::string> listed;
-    for (std::string line; std::getline(in, line);) {
-        const std::size_t colon = line.find(": ");
-        if (line.starts_with("[")) listed.push_back(line.substr(1, line.size() - 2));
-        if (!line.starts_with("#") && colon != line.npos)
-            expectOutcome(line.substr(0, colon), listed.back(), line.substr(colon + 2));
-    }
+    for (const Row& row : blocks("hostile/expected.txt")) listed.push_back(row.text);
     for (const auto& entry : std::filesystem::directory_iterator(source + "hostile")) {
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(name == "expected.txt" || std::count(listed.begin(), listed.end(), name) == 1) << name;

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "support/cases.h"
 #include "support/run.h"
 #include "support/sound.h"
 
@@ -45,36 +46,31 @@ std::vector<double> onsets(const Sound& sound) {
     return found;
 }
 
-TEST(LiveAudio, StreamHoldsTheNotesOfTheRecording) {
+TABLE_TEST(LiveAudio, StreamHoldsTheNotesOfTheRecording, rows("live_audio/cases.txt")) {
     const std::string dir = PITCHIME_SOURCE_DIR "/tests/live_audio/";
-    std::ifstream cases(dir + "cases.txt");
-    for (std::string line; std::getline(cases, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream fields(line);
-        std::string score, group, audio = "usual";
-        fields >> score >> std::ws;
-        if (fields.peek() == 'l') fields >> audio;
-        std::vector<std::vector<double>> notes;  // the fundamentals of each note, in order
-        while (std::getline(fields, group, '|')) {
-            std::istringstream values(group);
-            notes.emplace_back(std::istream_iterator<double>(values), std::istream_iterator<double>());
-        }
-        SCOPED_TRACE(score + " " + audio);
-        const std::string stream = tempDir() + "/" + score + ".raw", wav = tempDir() + "/" + score + ".wav";
-        const Result r = run({.argv = {PITCHIME_BIN_DIR "/pitchime", dir + score},
-                              .env = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + stream,
-                                      "PITCHIME_VBOARD_WAV=" + wav, "PITCHIME_VBOARD_AUDIO=" + audio}});
-        ASSERT_EQ(r.status, 0) << r.err;
-        Sound sounds[2] = {readStream(stream), {}};  // the stream, the recording
-        ASSERT_EQ(readWav(wav, sounds[1]), "");
-        for (int i : {0, 1}) {
-            const std::vector<double> starts = onsets(sounds[i]);
-            ASSERT_EQ(starts.size(), notes.size()) << (i == 0 ? stream : wav);
-            for (std::size_t k = 0; k < notes.size(); ++k) {
-                const double end = k + 1 < notes.size() ? starts[k + 1] : 1e9;
-                EXPECT_THAT(peaks(sounds[i], starts[k] + 0.005, end, notes[k].size()),
-                            testing::Pointwise(testing::DoubleNear(0.5), notes[k]));
-            }
+    std::istringstream fields(GetParam().text);
+    std::string score, group, audio = "usual";
+    fields >> score >> std::ws;
+    if (fields.peek() == 'l') fields >> audio;
+    std::vector<std::vector<double>> notes;  // the fundamentals of each note, in order
+    while (std::getline(fields, group, '|')) {
+        std::istringstream values(group);
+        notes.emplace_back(std::istream_iterator<double>(values), std::istream_iterator<double>());
+    }
+    const std::string stream = tempDir() + "/" + score + ".raw", wav = tempDir() + "/" + score + ".wav";
+    const Result r = run({.argv = {PITCHIME_BIN_DIR "/pitchime", dir + score},
+                          .env = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + stream,
+                                  "PITCHIME_VBOARD_WAV=" + wav, "PITCHIME_VBOARD_AUDIO=" + audio}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Sound sounds[2] = {readStream(stream), {}};  // the stream, the recording
+    ASSERT_EQ(readWav(wav, sounds[1]), "");
+    for (int i : {0, 1}) {
+        const std::vector<double> starts = onsets(sounds[i]);
+        ASSERT_EQ(starts.size(), notes.size()) << (i == 0 ? stream : wav);
+        for (std::size_t k = 0; k < notes.size(); ++k) {
+            const double end = k + 1 < notes.size() ? starts[k + 1] : 1e9;
+            EXPECT_THAT(peaks(sounds[i], starts[k] + 0.005, end, notes[k].size()),
+                        testing::Pointwise(testing::DoubleNear(0.5), notes[k]));
         }
     }
 }

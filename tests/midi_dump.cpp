@@ -26,6 +26,9 @@ int main(int argc, char** argv) {
     for (const Controller& c : f.controllers)
         std::cout << "controller " << c.tick << ' ' << c.track << ' ' << +c.channel << ' ' << +c.number << ' '
                   << +c.value << '\n';
+    for (const PitchBend& b : f.bends)
+        std::cout << "bend " << b.tick << ' ' << b.track << ' ' << +b.channel << ' ' << b.value << '\n';
+    if (f.cutTrack >= 0) std::cout << "cut at byte " << f.cutAt << " in track " << f.cutTrack << '\n';
     for (std::size_t i = 0; i < f.trackNames.size(); ++i)
         if (!f.trackNames[i].empty()) std::cout << "name " << i << ' ' << f.trackNames[i] << '\n';
     std::cout << "end " << f.endTick << " at " << tickToUs(f, f.endTick) << " tracks " << f.trackCount

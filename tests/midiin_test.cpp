@@ -21,34 +21,32 @@ std::vector<std::string> fields(const std::string& line) {
     return out;
 }
 
-TEST(MidiInput, SourcesSizesAndArrivals) {
-    for (const std::string& line : test::dataLines("midi_input.txt")) {
-        const std::vector<std::string> f = fields(line);
-        ASSERT_GE(f.size(), 3u) << line;
-        if (f[0] == "port") {
-            const std::vector<std::string> names(f.begin() + 3, f.end());
-            std::string error;
-            const int n = midiin::choosePort(names, f[1], error);
-            EXPECT_EQ(n < 0 ? error : std::to_string(n), f[2]) << line;
-        } else if (f[0] == "api") {
-            midiin::Api api = midiin::Api::automatic;
-            EXPECT_EQ(midiin::apiName(midiin::parseApi(f[1], api) ? api : midiin::Api::automatic), f[2])
-                << line;
-        } else if (f[0] == "size") {
-            EXPECT_EQ(midiin::messageSize(static_cast<std::uint8_t>(std::stoi(f[1], nullptr, 16))),
-                      std::stoi(f[2]))
-                << line;
-        } else {
-            // arrival|SYSTEM NOW|...|the arrival times
-            midiin::ArrivalClock clock;
-            std::string got;
-            for (std::size_t i = 1; i + 1 < f.size(); ++i) {
-                const auto w = test::words(f[i]);
-                got += (i > 1 ? " " : "") +
-                       std::to_string(midiin::arrivalUs(clock, std::stoll(w[0]), std::stoll(w[1])));
-            }
-            EXPECT_EQ(got, f.back()) << line;
+TABLE_TEST(MidiInput, SourcesSizesAndArrivals, test::rows("data/midi_input.txt")) {
+    const std::string& line = GetParam().text;
+    const std::vector<std::string> f = fields(line);
+    ASSERT_GE(f.size(), 3u) << line;
+    if (f[0] == "port") {
+        const std::vector<std::string> names(f.begin() + 3, f.end());
+        std::string error;
+        const int n = midiin::choosePort(names, f[1], error);
+        EXPECT_EQ(n < 0 ? error : std::to_string(n), f[2]) << line;
+    } else if (f[0] == "api") {
+        midiin::Api api = midiin::Api::automatic;
+        EXPECT_EQ(midiin::apiName(midiin::parseApi(f[1], api) ? api : midiin::Api::automatic), f[2]) << line;
+    } else if (f[0] == "size") {
+        EXPECT_EQ(midiin::messageSize(static_cast<std::uint8_t>(std::stoi(f[1], nullptr, 16))),
+                  std::stoi(f[2]))
+            << line;
+    } else {
+        // arrival|SYSTEM NOW|...|the arrival times
+        midiin::ArrivalClock clock;
+        std::string got;
+        for (std::size_t i = 1; i + 1 < f.size(); ++i) {
+            const auto w = test::words(f[i]);
+            got += (i > 1 ? " " : "") +
+                   std::to_string(midiin::arrivalUs(clock, std::stoll(w[0]), std::stoll(w[1])));
         }
+        EXPECT_EQ(got, f.back()) << line;
     }
 }
 

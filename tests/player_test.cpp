@@ -43,55 +43,53 @@ namespace {
 
 long allocationsInPlay = 0;
 
-template <void (*play)()>
-void counted() {
+template <void (*play)(Run&)>
+void counted(Run& run) {
     const long before = allocations.load();
-    play();
+    play(run);
     allocationsInPlay += allocations.load() - before;
 }
 
-TEST(Player, SessionsInVirtualTime) {
+TABLE_TEST(VirtualSession, Plays, test::blocks("data/sessions.txt")) {
     const std::string path = ::testing::TempDir() + "player_test_" + std::to_string(getpid());
-    for (const auto& [name, lines] : test::blocks("sessions.txt")) {
-        SCOPED_TRACE(name);
-        std::string score, expected;
-        for (const std::string& line : lines)
-            (line[0] == '<' ? score : expected) += line.substr(std::min<std::size_t>(2, line.size())) + "\n";
-        std::ofstream(path + ".txt", std::ios::binary) << score;
-        resetRunState();
-        vboard::reset({.tracePath = path + ".jsonl", .wavPath = path + ".wav"});
-        platform::setVirtualUs(std::stoll(test::words(name)[1]) * 1000);
-        std::FILE* out = std::tmpfile();
-        console::setStream(out);
-        std::string program = test::words(name)[0], scorePath = path + ".txt";
-        char* argv[] = {program.data(), scorePath.data(), nullptr};
-        allocationsInPlay = 0;
-        EXPECT_EQ(runSession(2, argv,
-                             program == "pitchime" ? Player{counted<threeVoice::playScore>, threeVoice::rules}
-                                                   : Player{counted<trill::playScore>, trill::rules}),
-                  0);
-        console::setStream(nullptr);
-        std::string printed;
-        std::rewind(out);
-        for (int ch; (ch = std::fgetc(out)) != EOF;) printed += static_cast<char>(ch);
-        std::fclose(out);
-        EXPECT_EQ(printed.substr(std::min(printed.size(), printed.find("BPM:"))), expected);
-        EXPECT_EQ(allocationsInPlay, 0);
-        const vboard::Status board = vboard::status();
-        EXPECT_EQ(board.counts.violations, 0) << vboard::lastViolation();
-        EXPECT_FALSE(board.recordingFailed);
-        EXPECT_EQ(board.counts.recordedSamples, (std::filesystem::file_size(path + ".wav") - 44) / 2);
-    }
+    const std::vector<std::string> head = test::words(GetParam().text);  // program, clock at the start
+    std::string score, expected;
+    for (const std::string& line : GetParam().lines)
+        (line[0] == '<' ? score : expected) += line.substr(std::min<std::size_t>(2, line.size())) + "\n";
+    std::ofstream(path + ".txt", std::ios::binary) << score;
+    pitchime::Run run;  // not gtest's Test::Run
+    vboard::reset({.tracePath = path + ".jsonl", .wavPath = path + ".wav"});
+    platform::setVirtualUs(std::stoll(head[1]) * 1000);
+    std::FILE* out = std::tmpfile();
+    console::setStream(out);
+    std::string program = head[0], scorePath = path + ".txt";
+    char* argv[] = {program.data(), scorePath.data(), nullptr};
+    allocationsInPlay = 0;
+    EXPECT_EQ(runSession(run, 2, argv,
+                         program == "pitchime" ? Player{counted<threeVoice::play>, threeVoice::rules}
+                                               : Player{counted<trill::play>, trill::rules}),
+              0);
+    console::setStream(nullptr);
+    std::string printed;
+    std::rewind(out);
+    for (int ch; (ch = std::fgetc(out)) != EOF;) printed += static_cast<char>(ch);
+    std::fclose(out);
+    EXPECT_EQ(printed.substr(std::min(printed.size(), printed.find("BPM:"))), expected);
+    EXPECT_EQ(allocationsInPlay, 0);
+    const vboard::Status board = vboard::status();
+    EXPECT_EQ(board.counts.violations, 0) << vboard::lastViolation();
+    EXPECT_FALSE(board.recordingFailed);
+    EXPECT_EQ(board.counts.recordedSamples, (std::filesystem::file_size(path + ".wav") - 44) / 2);
     for (const char* end : {".txt", ".jsonl", ".wav"}) std::remove((path + end).c_str());
 }
 
 TEST(Player, QuarterSumWrapsAsThirtyTwoBitArithmetic) {
     // 5 ms x 2147483647 does not fit 32 bits: it wraps, never overflows.
-    resetRunState();
+    pitchime::Run run;
     console::setStream(nullptr);
     run.tempoStats.rowStart = platform::clockMs();
     platform::sleepMs(5);
-    rowTiming::finish(2147483647, 0);
+    rowTiming::finish(run, 2147483647, 0);
     EXPECT_EQ(run.tempoStats.quarterSum, 2147483643 / 4);
 }
 

@@ -43,75 +43,76 @@ std::vector<std::uint8_t> bytesOf(const std::vector<std::string>& w) {
     return out;
 }
 
-TEST(VBoard, TraceOfEachCallScript) {
+TABLE_TEST(VBoardTrace, Script, test::blocks("data/vboard_traces.txt")) {
     const std::string path = ::testing::TempDir() + "vboard_trace_" + std::to_string(getpid()) + ".jsonl";
-    for (const auto& [name, lines] : test::blocks("vboard_traces.txt")) {
-        SCOPED_TRACE(name);
-        std::remove(path.c_str());
-        vboard::Options options{.tracePath = path};
-        vboard::reset(options);
-        FT_HANDLE handle = vboard::deviceHandle(), got = nullptr;
-        std::vector<std::string> sent, expected;  // the hex bytes of each FT_Write
-        std::size_t skip = 0;                     // trace lines of "ready", not compared
-        std::uint32_t u = 0;
-        char text[64];
-        for (const std::string& line : lines) {
-            auto w = test::words(line);
-            const auto n = [&](std::size_t i) {
-                return static_cast<std::uint32_t>(std::stoul(w.at(i), nullptr, 0));
-            };
-            if (w[0] == "ready") {  // configured as the board link does it
-                w = {"write", "idle"};
-                FT_Open(0, &got);
-                FT_SetBaudRate(handle, 3000000);
-                FT_SetBitMode(handle, 0xFF, 1);
-            }
-            if (w[0][0] == '{') {
-                expected.push_back(line);
-            } else if (w[0] == "devices") {
-                options.devices = static_cast<int>(n(1));
-                vboard::reset(options);
-            } else if (w[0] == "fail-after") {
-                options.failAfter = n(1);
-                vboard::reset(options);
-            } else if (w[0] == "sleep") {
-                platform::sleepMs(static_cast<std::int32_t>(n(1)));
-            } else if (w[0] == "list") {
-                FT_CreateDeviceInfoList(&u);
-            } else if (w[0] == "detail") {
-                FT_GetDeviceInfoDetail(n(1), &u, &u, &u, &u, text, text, &got);
-            } else if (w[0] == "open") {
-                FT_Open(static_cast<int>(n(1)), &got);
-            } else if (w[0] == "baud") {
-                FT_SetBaudRate(handle, n(1));
-            } else if (w[0] == "bitmode") {
-                FT_SetBitMode(handle, static_cast<std::uint8_t>(n(1)), static_cast<std::uint8_t>(n(2)));
-            } else if (w[0] == "close") {
-                FT_Close(handle);
-            } else if (w[0] == "write") {
-                std::vector<std::uint8_t> bytes = bytesOf(w);
-                sent.emplace_back();
-                for (std::uint8_t b : bytes)
-                    sent.back() += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-                FT_Write(handle, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &u);
-                if (line == "ready") skip = test::fileLines(path).size();
-            } else {
-                ADD_FAILURE() << "unknown command: " << line;
-            }
+    // The board's one handle, the same after every reset; `got`, like `u`
+    // and `text` below, takes what a call hands back, unread.
+    FT_HANDLE handle = nullptr, got = nullptr;
+    vboard::reset({});
+    FT_Open(0, &handle);
+    std::remove(path.c_str());
+    vboard::Options options{.tracePath = path};
+    vboard::reset(options);
+    std::vector<std::string> sent, expected;  // the hex bytes of each FT_Write
+    std::size_t skip = 0;                     // trace lines of "ready", not compared
+    std::uint32_t u = 0;
+    char text[64];
+    for (const std::string& line : GetParam().lines) {
+        auto w = test::words(line);
+        const auto n = [&](std::size_t i) {
+            return static_cast<std::uint32_t>(std::stoul(w.at(i), nullptr, 0));
+        };
+        if (w[0] == "ready") {  // configured as the board link does it
+            w = {"write", "idle"};
+            FT_Open(0, &got);
+            FT_SetBaudRate(handle, 3000000);
+            FT_SetBitMode(handle, 0xFF, 1);
         }
-        // Each line is on the file when its call returns. The bytes of each
-        // write, once found to be those sent, are shown as "...".
-        std::vector<std::string> trace = test::fileLines(path);
-        for (std::size_t t = 0, k = 0; t < trace.size() && k < sent.size(); ++t) {
-            const std::string bytes = "\"bytes\":\"" + sent[k] + "\"";
-            if (trace[t].find("\"FT_Write\"") == std::string::npos) continue;
-            if (const auto at = trace[t].find(bytes); at != std::string::npos)
-                trace[t].replace(at, bytes.size(), "\"bytes\":\"...\"");
-            ++k;
+        if (w[0][0] == '{') {
+            expected.push_back(line);
+        } else if (w[0] == "devices") {
+            options.devices = static_cast<int>(n(1));
+            vboard::reset(options);
+        } else if (w[0] == "fail-after") {
+            options.failAfter = n(1);
+            vboard::reset(options);
+        } else if (w[0] == "sleep") {
+            platform::sleepMs(static_cast<std::int32_t>(n(1)));
+        } else if (w[0] == "list") {
+            FT_CreateDeviceInfoList(&u);
+        } else if (w[0] == "detail") {
+            FT_GetDeviceInfoDetail(n(1), &u, &u, &u, &u, text, text, &got);
+        } else if (w[0] == "open") {
+            FT_Open(static_cast<int>(n(1)), &got);
+        } else if (w[0] == "baud") {
+            FT_SetBaudRate(handle, n(1));
+        } else if (w[0] == "bitmode") {
+            FT_SetBitMode(handle, static_cast<std::uint8_t>(n(1)), static_cast<std::uint8_t>(n(2)));
+        } else if (w[0] == "close") {
+            FT_Close(handle);
+        } else if (w[0] == "write") {
+            std::vector<std::uint8_t> bytes = bytesOf(w);
+            sent.emplace_back();
+            for (std::uint8_t b : bytes)
+                sent.back() += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+            FT_Write(handle, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &u);
+            if (line == "ready") skip = test::fileLines(path).size();
+        } else {
+            ADD_FAILURE() << "unknown command: " << line;
         }
-        trace.erase(trace.begin(), trace.begin() + static_cast<long>(std::min(skip, trace.size())));
-        EXPECT_EQ(trace, expected);
     }
+    // Each line is on the file when its call returns. The bytes of each
+    // write, once found to be those sent, are shown as "...".
+    std::vector<std::string> trace = test::fileLines(path);
+    for (std::size_t t = 0, k = 0; t < trace.size() && k < sent.size(); ++t) {
+        const std::string bytes = "\"bytes\":\"" + sent[k] + "\"";
+        if (trace[t].find("\"FT_Write\"") == std::string::npos) continue;
+        if (const auto at = trace[t].find(bytes); at != std::string::npos)
+            trace[t].replace(at, bytes.size(), "\"bytes\":\"...\"");
+        ++k;
+    }
+    trace.erase(trace.begin(), trace.begin() + static_cast<long>(std::min(skip, trace.size())));
+    EXPECT_EQ(trace, expected);
     vboard::reset({});
     std::remove(path.c_str());
 }

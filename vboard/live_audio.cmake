@@ -5,7 +5,7 @@
 #   ON    through SDL2; configuring fails without it
 #   OFF   silent
 # Defines pitchime_vboard_live, the board the two programs link: the same
-# sources with the SDL2 implementation in place of the silent one, or
+# objects with the SDL2 implementation in place of the silent one, or
 # pitchime_vboard itself when live audio is off.
 set(PITCHIME_LIVE_AUDIO "AUTO" CACHE STRING "Play the virtual board live through SDL2: AUTO, ON or OFF")
 set_property(CACHE PITCHIME_LIVE_AUDIO PROPERTY STRINGS AUTO ON OFF)
@@ -21,9 +21,8 @@ else()
 endif()
 
 if(SDL2_FOUND)
-  add_library(pitchime_vboard_live STATIC ${vboard_sources} open_failure.cpp live_audio_sdl.cpp)
-  target_include_directories(pitchime_vboard_live PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(pitchime_vboard_live PUBLIC pitchime_audio pitchime_platform PRIVATE SDL2::SDL2)
+  add_library(pitchime_vboard_live STATIC open_failure.cpp live_audio_sdl.cpp)
+  target_link_libraries(pitchime_vboard_live PUBLIC pitchime_vboard_objects PRIVATE SDL2::SDL2)
   message(STATUS "Live audio of the virtual board: SDL2 ${SDL2_VERSION}")
 else()
   add_library(pitchime_vboard_live ALIAS pitchime_vboard)

@@ -227,8 +227,8 @@ void liveStart(double outputLevel, bool lowLatency) {
     l.stats = LiveStats{};
     l.timing = lowLatency ? lowLatencyTiming : usualTiming;
 
-    // With no spec to take back, SDL converts this format to whatever the
-    // device takes.
+    // Asked to give no obtained format back, SDL converts this format to
+    // whatever the device takes.
     SDL_AudioSpec wanted{};
     wanted.freq = sampleRate;
     wanted.format = AUDIO_S16SYS;

@@ -56,13 +56,6 @@ void reset(const Options& options) {
     powerUp(b, options);
 }
 
-void resetFromEnvironment() {
-    Board& b = board();
-    std::lock_guard lock(b.mutex);
-    powerUp(b, Options{});
-    b.state.configured = false;
-}
-
 Status status() {
     Board& b = board();
     std::lock_guard lock(b.mutex);
@@ -94,7 +87,5 @@ std::string lastViolation() {
     std::lock_guard lock(b.mutex);
     return b.state.lastViolation;
 }
-
-void* deviceHandle() { return theHandle(); }
 
 }  // namespace pitchime::vboard

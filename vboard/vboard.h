@@ -71,10 +71,6 @@ Options optionsFromEnvironment();
 // allocated here, so recording never allocates.
 void reset(const Options& options);
 
-// Puts the board back to power-up state and has it read the environment
-// again at its next call, as a freshly started program would.
-void resetFromEnvironment();
-
 // What the board saw since the last reset.
 struct Counts {
     std::int64_t calls = 0;
@@ -126,8 +122,5 @@ std::vector<WriteCall> writeCalls();
 
 // Text of the most recent violation, empty when there was none.
 std::string lastViolation();
-
-// The handle FT_Open gives out; fixed, so transcripts are repeatable.
-void* deviceHandle();
 
 }  // namespace pitchime::vboard
