@@ -1,6 +1,7 @@
 #include "board/board_port.h"
 
 #include <cinttypes>
+#include <cstring>
 
 #include "common/console.h"
 
@@ -47,6 +48,7 @@ void resetPort(BoardPort& port) {
     port.writeFailure = 0;
     port.writeFailureReported = false;
     port.frame = {};
+    port.batchBytes = 0;
 }
 
 std::uint32_t open(BoardPort& port) {
@@ -119,6 +121,13 @@ void sendFrame(BoardPort& port) {
     writeLocked(port, port.frame.data(), writeFrameSize);
 }
 
+void sendBatch(BoardPort& port) {
+    if (port.batchBytes == 0) return;
+    std::lock_guard guard(port.lock);
+    writeLocked(port, port.batch.data(), static_cast<std::uint32_t>(port.batchBytes));
+    port.batchBytes = 0;
+}
+
 void writeIdle(BoardPort& port) {
     std::lock_guard guard(port.lock);
     writeLocked(port, idlePattern.data(), idlePattern.size());
@@ -163,6 +172,14 @@ std::uint32_t restAndClose(BoardPort& port) {
 void writeRegister(BoardPort& port, std::int32_t value, int address) {
     encodeWriteFrame(port.frame, value, address);
     board::sendFrame(port);
+}
+
+void queueRegister(BoardPort& port, std::int32_t value, int address) {
+    if (port.batchBytes + writeFrameSize > port.batch.size()) board::sendBatch(port);
+    WriteFrame frame;
+    encodeWriteFrame(frame, value, address);
+    std::memcpy(port.batch.data() + port.batchBytes, frame.data(), frame.size());
+    port.batchBytes += frame.size();
 }
 
 void startCounters(BoardPort& port) {

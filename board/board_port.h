@@ -7,6 +7,7 @@
 // the device after the close.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -26,6 +27,10 @@ struct DeviceDetails {
     FT_HANDLE ftHandle = nullptr;
 };
 
+// The most register writes one batch carries: three counters, each with its
+// control word and two count bytes, with room to spare.
+inline constexpr int batchFrames = 16;
+
 struct BoardPort {
     std::mutex lock;  // held by every operation below while it uses the fields
     FT_HANDLE handle = nullptr;
@@ -39,6 +44,12 @@ struct BoardPort {
     // The next register write, encoded (encodeWriteFrame) before it is sent.
     // Only the playing thread encodes and sends frames.
     WriteFrame frame{};
+    // The register writes of one instant (a chord, a bend on three voices),
+    // encoded one after another (queueRegister) and sent in one device write
+    // (sendBatch): on a real board every device write is a USB transfer.
+    // Only the playing thread fills and sends it.
+    std::array<std::uint8_t, batchFrames * writeFrameSize> batch{};
+    std::size_t batchBytes = 0;
     // Status of the first device write that failed, 0 while none has; and
     // whether the user has been told.
     std::uint32_t writeFailure = 0;
@@ -58,6 +69,9 @@ std::uint32_t open(BoardPort& port);
 void configure(BoardPort& port);
 // Sends port.frame in one device write.
 void sendFrame(BoardPort& port);
+// Sends the batch, when it holds any register write, in one device write,
+// and empties it.
+void sendBatch(BoardPort& port);
 // Sends the idle pattern in one device write.
 void writeIdle(BoardPort& port);
 // Closes the device, for good; on a port that is not open reaches no
@@ -74,6 +88,9 @@ std::uint32_t restAndClose(BoardPort& port);
 
 // A register write: encodes the port's frame, then sends it.
 void writeRegister(BoardPort& port, std::int32_t value, int address);
+
+// A register write added to the port's batch; a full batch is sent first.
+void queueRegister(BoardPort& port, std::int32_t value, int address);
 
 // Puts the three counters into square-wave mode (their run control words),
 // as every run does before it plays.

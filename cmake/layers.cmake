@@ -3,11 +3,11 @@
 # The top-level CMakeLists.txt adds the folders in this order; a new folder
 # is one more name in its layer here (and its CMakeLists.txt).
 set(pitchime_layers
-  "score d2xx platform midi"
+  "score d2xx platform midi midiin"
   "common"
   "board vboard"
   "playback"
-  "session render importer"
+  "session render importer live"
   "apps")
 
 # pitchime_folders: every folder, lowest layer first;

@@ -10,7 +10,9 @@ foreach(source_and_tables IN ITEMS
         "vboard_test.cpp data/vboard_traces.txt"
         "player_test.cpp data/sessions.txt"
         "e2e_test.cpp e2e/cases.txt hostile/expected.txt"
-        "live_audio_test.cpp live_audio/cases.txt")
+        "live_audio_test.cpp live_audio/cases.txt"
+        "live_test.cpp data/live.txt"
+        "midiin_test.cpp data/midi_input.txt")
   string(REPLACE " " ";" tables "${source_and_tables}")
   list(POP_FRONT tables source)
   list(TRANSFORM tables PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
@@ -27,9 +29,12 @@ add_executable(unit_tests
   support/sound.cpp
   console_test.cpp
   support/trace.cpp
+  live_test.cpp
+  midiin_test.cpp
 )
 target_include_directories(unit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(unit_tests PRIVATE pitchime_session pitchime_vboard GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE pitchime_session pitchime_live pitchime_midiin_ports pitchime_vboard
+                                         GTest::gtest_main)
 pitchime_choose_seams(unit_tests pitchime_vboard pitchime_platform_virtual)
 target_compile_definitions(unit_tests PRIVATE PITCHIME_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 # NO_PRETTY_VALUES: a case's ctest name is SUITE.TEST/ROW, without the row's text.

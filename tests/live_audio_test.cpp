@@ -49,17 +49,18 @@ std::vector<double> onsets(const Sound& sound) {
 TABLE_TEST(LiveAudio, StreamHoldsTheNotesOfTheRecording, rows("live_audio/cases.txt")) {
     const std::string dir = PITCHIME_SOURCE_DIR "/tests/live_audio/";
     std::istringstream fields(GetParam().text);
-    std::string score, group;
-    fields >> score;
+    std::string score, group, audio = "usual";
+    fields >> score >> std::ws;
+    if (fields.peek() == 'l') fields >> audio;
     std::vector<std::vector<double>> notes;  // the fundamentals of each note, in order
     while (std::getline(fields, group, '|')) {
         std::istringstream values(group);
         notes.emplace_back(std::istream_iterator<double>(values), std::istream_iterator<double>());
     }
     const std::string stream = tempDir() + "/" + score + ".raw", wav = tempDir() + "/" + score + ".wav";
-    const Result r =
-        run({.argv = {PITCHIME_BIN_DIR "/pitchime", dir + score},
-             .env = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + stream, "PITCHIME_VBOARD_WAV=" + wav}});
+    const Result r = run({.argv = {PITCHIME_BIN_DIR "/pitchime", dir + score},
+                          .env = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + stream,
+                                  "PITCHIME_VBOARD_WAV=" + wav, "PITCHIME_VBOARD_AUDIO=" + audio}});
     ASSERT_EQ(r.status, 0) << r.err;
     Sound sounds[2] = {readStream(stream), {}};  // the stream, the recording
     ASSERT_EQ(readWav(wav, sounds[1]), "");

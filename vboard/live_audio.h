@@ -16,10 +16,11 @@
 namespace pitchime::vboard {
 
 // Starts the sound of a session whose device has just been opened, each
-// 8254 output swinging `outputLevel` of full scale. When no audio output can
-// be opened it says so once on standard error, and the board plays on
+// 8254 output swinging `outputLevel` of full scale; in small blocks, heard
+// sooner after each write, when `lowLatency`. When no audio output can be
+// opened it says so once on standard error, and the board plays on
 // silently.
-void liveStart(double outputLevel);
+void liveStart(double outputLevel, bool lowLatency);
 
 // One decoded register write (address 0 to 3) made at `us`. Never waits or
 // allocates; does nothing unless started.

@@ -4,7 +4,7 @@
 
 namespace pitchime::vboard {
 
-void liveStart(double) {}
+void liveStart(double, bool) {}
 void liveWrite(std::int64_t, int, std::uint8_t) {}
 void liveStop(std::int64_t) {}
 LiveStats liveStats() { return {}; }

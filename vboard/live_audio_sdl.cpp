@@ -12,10 +12,14 @@
 // origin + s / 48000 s, with origin = now - renderDelayUs - S / 48000 s.
 // The render delay, 12 ms, covers one block, the speaker's look-ahead
 // (0.35 ms) and 1.65 ms for a write to reach the queue after its
-// timestamp. A sample enters the stream at the callback time plus its place
-// in the block, so a write enters the stream renderDelayUs after it was
-// made, or a little more while the origin catches up (below); the device
-// then adds its own buffer (with PulseAudio about one more block).
+// timestamp. The low-latency setting, for playing from a keyboard, asks
+// for blocks of 96 samples (2 ms; a whole number of milliseconds, the
+// pace of SDL's dummy and disk drivers) and renders 3 ms behind: a write
+// is heard sooner, at the cost of more callbacks and of writes that a
+// callback's jitter leaves behind the stream (below) more often. A sample enters the stream at the callback
+// time plus its place in the block, so a write enters the stream renderDelayUs after it was made, or a little
+// more while the origin catches up (below); the device then adds its own buffer (with PulseAudio about one
+// more block).
 //
 // Clock drift. The device's sample clock and the wall clock never run at
 // quite the same rate, and callbacks come with some jitter. Every callback
@@ -40,8 +44,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "common/event_queue.h"
 #include "platform/platform.h"
-#include "vboard/event_queue.h"
 #include "vboard/live_audio.h"
 #include "vboard/pit8254.h"
 #include "vboard/speaker.h"
@@ -51,8 +55,14 @@ namespace pitchime::vboard {
 namespace {
 
 constexpr int sampleRate = 48000;
-constexpr int blockSamples = 480;
-constexpr std::int64_t renderDelayUs = 12000;
+// The block the output asks for, and how far behind the board's time the
+// callback renders.
+struct Timing {
+    int blockSamples = 0;
+    std::int64_t renderDelayUs = 0;
+};
+constexpr Timing usualTiming{480, 12000};
+constexpr Timing lowLatencyTiming{96, 3000};
 constexpr std::int64_t fadeSamples = sampleRate / 200;
 constexpr int silentBlocksBeforeClose = 2;
 constexpr Uint64 stopWaitMs = 150;
@@ -74,6 +84,8 @@ struct Live {
     EventQueue<Event, queueCapacity> queue;
     std::atomic<std::int64_t> stopUs{noStop};  // the close time, once liveStop has come
     std::atomic<bool> faded{false};            // faded out and followed by silence
+
+    Timing timing;  // set before the output starts
 
     // The audio thread's, from the output's start to its close.
     pit8254::Chip chip;
@@ -133,7 +145,7 @@ void SDLCALL fill(void*, Uint8* bytes, int length) {
     const std::int64_t now = platform::nowUs();
     const std::int64_t first = l.samples;
 
-    const std::int64_t origin = now - renderDelayUs - first * usPerSecond / sampleRate;
+    const std::int64_t origin = now - l.timing.renderDelayUs - first * usPerSecond / sampleRate;
     if (!l.timed || origin < l.originUs) {
         l.originUs = origin;
     } else {
@@ -189,7 +201,7 @@ void sayNoOutput(Live& l) {
 
 }  // namespace
 
-void liveStart(double outputLevel) {
+void liveStart(double outputLevel, bool lowLatency) {
     Live& l = live();
     if (l.running) return;
     // Ctrl+C belongs to the program; SDL must not take it.
@@ -213,6 +225,7 @@ void liveStart(double outputLevel) {
     l.fadeFrom = noStop;
     l.silentBlocks = 0;
     l.stats = LiveStats{};
+    l.timing = lowLatency ? lowLatencyTiming : usualTiming;
 
     // Asked to give no obtained format back, SDL converts this format to
     // whatever the device takes.
@@ -220,7 +233,7 @@ void liveStart(double outputLevel) {
     wanted.freq = sampleRate;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = 1;
-    wanted.samples = blockSamples;
+    wanted.samples = static_cast<Uint16>(l.timing.blockSamples);
     wanted.callback = fill;
     l.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
     if (l.device == 0) {

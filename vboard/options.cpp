@@ -30,6 +30,7 @@ Options optionsFromEnvironment() {
     if (const char* path = std::getenv("PITCHIME_VBOARD_WAV")) options.wavPath = path;
     const char* audio = std::getenv("PITCHIME_VBOARD_AUDIO");
     options.liveAudio = audio == nullptr || std::strcmp(audio, "off") != 0;
+    options.lowLatency = audio != nullptr && std::strcmp(audio, "lowlatency") == 0;
     options.devices =
         static_cast<int>(environmentNumber("PITCHIME_VBOARD_DEVICES", options.devices, maxDevices));
     options.failAfter = environmentNumber("PITCHIME_VBOARD_FAIL_AFTER", options.failAfter, INT64_MAX);

@@ -41,7 +41,7 @@ void abandonRecording(Board& b) {
 
 void startSound(Board& b, std::int64_t tUs) {
     State& s = b.state;
-    if (s.options.liveAudio) liveStart(outputSwing);
+    if (s.options.liveAudio) liveStart(outputSwing, s.options.lowLatency);
     if (s.options.wavPath.empty()) return;
     audio::SpeakerOptions speaker;
     speaker.sampleRate = s.options.wavRate;

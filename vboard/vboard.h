@@ -18,7 +18,12 @@
 //                                       WAV file at 48 kHz, from FT_Open
 //                                       (sample 0) to FT_Close
 //   PITCHIME_VBOARD_AUDIO=off           no live sound (vboard/live_audio.h);
+//                       =lowlatency     the live sound with small audio
+//                                       blocks: heard some 3 ms after a
+//                                       write rather than 12 ms, for playing
+//                                       from a keyboard;
 //                                       any other value, or none, plays it
+//                                       with the usual blocks
 // Tests and the renderer may instead call reset() with options of their own.
 //
 // The sound: every decoded register write goes to a model of the 8254 at
@@ -53,6 +58,7 @@ struct Options {
     std::string wavPath;                // empty: no sound recorded
     std::int32_t wavRate = 48000;       // samples a second of the WAV file, 8000 to 192000
     bool liveAudio = false;             // play the sound live, where the build links live audio
+    bool lowLatency = false;            // ... in small blocks, heard sooner after each write
 };
 
 // Options from the PITCHIME_VBOARD_* variables; a variable that is unset or

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace pitchime::vboard {
+namespace pitchime {
 
 template <typename T, std::size_t Capacity>
 struct EventQueue {
@@ -58,4 +58,4 @@ void queueClear(EventQueue<T, Capacity>& queue) {
     queue.dropped.store(0, std::memory_order_relaxed);
 }
 
-}  // namespace pitchime::vboard
+}  // namespace pitchime

@@ -1,0 +1,72 @@
+#!/bin/sh
+# The live input end to end over JACK: a JACK server of this test's own on
+# the dummy driver, live_listen offering its port on it, and jack_send
+# sending the messages of CASES to that port at once; what live_listen
+# played of each must be what CASES says. Skipped, with one line, where
+# jackd is not installed.
+#   jack_check.sh LISTEN SEND CASES WORKDIR
+set -u
+listen=$1 send=$2 cases=$3 work=$4
+if ! command -v jackd > /dev/null 2>&1; then
+    echo "jackd not found: the JACK test is skipped (Debian package jackd2)"
+    exit 77
+fi
+rm -rf "$work" && mkdir -p "$work" && mkfifo "$work/hold" && : > "$work/played" || exit 1
+# A server no other JACK client sees; every client below inherits the name.
+JACK_DEFAULT_SERVER="pitchime-test-$$"
+export JACK_DEFAULT_SERVER
+jackd= listener= sender= held=
+finish() {
+    [ -n "$held" ] && exec 3>&-
+    for pid in $sender $listener $jackd; do kill "$pid" 2> /dev/null; done
+    wait
+}
+trap finish EXIT
+trap "exit 1" HUP INT TERM
+fail() {
+    echo "$1"
+    cat "$work/played" "$work"/*.log
+    exit 1
+}
+# Waits, for 30 s at most, until FILE has N lines or one of PIDS has ended.
+wait_lines() {
+    file=$1 lines=$2
+    shift 2
+    tries=0
+    while [ "$(wc -l < "$file")" -lt "$lines" ] && kill -0 "$@" 2> /dev/null && [ $tries -lt 600 ]; do
+        tries=$((tries + 1))
+        sleep 0.05
+    done
+    [ "$(wc -l < "$file")" -ge "$lines" ]
+}
+
+# Synchronous, with a long client timeout: on a loaded machine a late client
+# delays a cycle rather than being dropped from the graph.
+jackd --sync --timeout 10000 --no-realtime -d dummy -r 48000 -p 256 > "$work/jackd.log" 2>&1 &
+jackd=$!
+jack_wait --wait --timeout 30 > /dev/null 2>&1 || fail "the JACK server did not start"
+# Both programs run until the fifo's one writer, this shell, closes it.
+PITCHIME_VBOARD_TRACE="$work/board.jsonl" "$listen" jack < "$work/hold" > "$work/played" 2> "$work/listen.log" &
+listener=$!
+exec 3> "$work/hold"
+held=yes
+wait_lines "$work/played" 1 "$listener" || fail "live_listen did not open its port"
+messages=$(awk '!/^#/ && NF {
+    m = ""
+    for (i = 1; i <= NF && $i ~ /^[0-9a-f][0-9a-f]$/; ++i) m = m (m == "" ? "" : ",") $i
+    print m
+}' "$cases")
+"$send" pitchime:pitchime $messages < "$work/hold" 3>&- 2> "$work/send.log" &
+sender=$!
+wait_lines "$work/played" $(($(echo "$messages" | wc -l) + 1)) "$listener" "$sender" || fail "not every message was played"
+exec 3>&-
+held=
+wait "$listener" || fail "live_listen failed"
+wait "$sender" || fail "jack_send failed"
+grep -v '^#' "$cases" | grep . > "$work/expected"
+sed 1d "$work/played" | awk '{ $1 = ""; sub(/^ /, ""); print }' | diff "$work/expected" - || fail "played otherwise"
+# Every write reached the board and was decoded there: a control word is
+# one register write, a count two.
+writes=$(grep -oE '(run|stop)[0-2]|c[0-2]=' "$work/expected" | awk '{ n += /=/ ? 2 : 1 } END { print n }')
+[ "$(grep -c '"reg"' "$work/board.jsonl")" = "$writes" ] && ! grep -q violation "$work/board.jsonl" ||
+    fail "the board did not decode the $writes register writes sent"
