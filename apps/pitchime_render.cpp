@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
     const char* const rowsPlural = rows == 1 ? "" : "s";
     if (format != pitchime::render::Format::wav) {
         const pitchime::render::NotesOutcome outcome = pitchime::render::renderToNotes(
-            run, player, args.trill, format, args.out, pitchime::render::tuneName(args.score),
+            run, player, format, args.out, pitchime::render::tuneName(args.score),
             args.trace ? stdout : nullptr);
         if (!outcome.error.empty()) return failure(outcome.error);
         std::printf("Wrote %.1f s, %zu row%s to %s (%zu note%s on %d counter%s)\n",

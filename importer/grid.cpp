@@ -16,20 +16,19 @@ namespace {
 // make the silence before a repeated note, which is at least one step,
 // longer than a listener takes for articulation.
 constexpr std::int32_t coarsestMs = 30;
-// The alternating player sounds each pitch for one sixty-fourth at a time;
+// The trill player sounds each pitch for one sixty-fourth at a time;
 // shorter than this, low notes would not get through one cycle.
 constexpr std::int32_t finestTrillMs = 5;
 // Onsets are kept within this of the file's times whenever a grid allows.
 constexpr std::int64_t onsetToleranceUs = 5000;
 constexpr double errorPerRowUs = 2000;
 
-RowSpans makeSpans(bool trill) {
+RowSpans makeSpans(const PlayRules& rules) {
     RowSpans s;
-    // A row of length value L lasts 64 / L sixty-fourths in the three-voice
-    // player and 32 / L cycles of two in the alternating one; where several
-    // L give the same span, the largest is written.
-    const std::int32_t whole = trill ? 32 : 64;
-    for (std::int32_t l = 1; l <= whole; ++l) s.lengthValue[whole / l] = l;
+    // A row lasts the player's steps for its length value; where several
+    // length values give the same span, the largest is written.
+    const std::int32_t whole = rowSteps(rules, 1);
+    for (std::int32_t l = 1; rowSteps(rules, l) > 0; ++l) s.lengthValue[rowSteps(rules, l)] = l;
     s.largest = whole;
     const std::size_t size = static_cast<std::size_t>(2 * whole);
     s.rowsFor.assign(size, 0);
@@ -85,16 +84,16 @@ Grid gridOf(std::int32_t bpm, bool trill) {
     Grid g;
     g.bpm = bpm;
     g.sixtyFourthMs = sixtyFourthMsFor(bpm);
-    g.unitUs = std::int64_t{g.sixtyFourthMs} * 1000 * (trill ? 2 : 1);
+    g.unitUs = std::int64_t{g.sixtyFourthMs} * 1000 * stepSixtyFourths(trill ? trillRules : threeVoiceRules);
     return g;
 }
 
 }  // namespace
 
 const RowSpans& rowSpans(bool trill) {
-    static const RowSpans three = makeSpans(false);
-    static const RowSpans alternating = makeSpans(true);
-    return trill ? alternating : three;
+    static const RowSpans threeVoice = makeSpans(threeVoiceRules);
+    static const RowSpans trillSpans = makeSpans(trillRules);
+    return trill ? trillSpans : threeVoice;
 }
 
 std::int64_t rowsFor(const RowSpans& spans, std::int64_t units) {

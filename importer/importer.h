@@ -1,6 +1,6 @@
 // Turning the notes of a MIDI file into a score the players can play: one
 // tempo map, a grid of whole-millisecond sixty-fourth notes chosen to fit
-// the music, at most three voices (two for the alternating player), every
+// the music, at most three voices (two for the trill player), every
 // note in the board's range. Pure functions over a read midi::File: no I/O.
 #pragma once
 

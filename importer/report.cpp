@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "importer/importer.h"
-#include "playback/player.h"
 #include "score/check.h"
 #include "score/score.h"
 
@@ -96,7 +95,7 @@ std::string checkPlayable(const std::string& scoreText, bool trill) {
     }
     finishScoreLines(reader, loaded);
     parseScore(loaded);
-    return checkScore(loaded, trill ? trill::rules : threeVoice::rules);
+    return checkScore(loaded, trill ? trillRules : threeVoiceRules);
 }
 
 std::string describe(const midi::File& file, const Options& options) {

@@ -37,7 +37,7 @@ Prepared prepare(const midi::File& file, const Options& options);
 struct Grid {
     std::int32_t bpm = 0;
     std::int32_t sixtyFourthMs = 0;
-    std::int64_t unitUs = 0;  // one sixty-fourth, or a cycle of two for the alternating player
+    std::int64_t unitUs = 0;  // one step of the player: a sixty-fourth, or two for the trill player
 };
 
 Grid chooseGrid(const std::vector<Tone>& tones, const Options& options);

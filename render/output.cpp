@@ -29,14 +29,12 @@ bool endsWith(std::string_view path, std::string_view ending) {
 
 // At most how many register writes the player makes for `score`:
 // the run control words, then per row a control word and a two-byte count
-// for each of three counters, or the alternating player's two counts every
-// sixty-fourth.
-std::size_t writesBound(const Score& score, bool alternating) {
+// for each of three counters, or the trill player's two counts every step.
+std::size_t writesBound(const Score& score, bool trill) {
     std::size_t bound = 3;
     for (std::size_t r = 0; r < score.rowCount(); ++r) {
         const std::int32_t length = score.row(r)[static_cast<std::size_t>(score.part)];
-        bound +=
-            alternating ? (length >= 1 && length <= 32 ? 4 * static_cast<std::size_t>(32 / length) : 0) : 9;
+        bound += trill ? 4 * static_cast<std::size_t>(rowSteps(trillRules, length)) : 9;
     }
     return bound;
 }
@@ -96,10 +94,10 @@ Format formatOf(std::string_view path) {
     return Format::unknown;
 }
 
-NotesOutcome renderToNotes(Run& run, const Player& player, bool alternating, Format format, const char* path,
+NotesOutcome renderToNotes(Run& run, const Player& player, Format format, const char* path,
                            const std::string& tune, std::FILE* trace) {
     NotesOutcome outcome;
-    const std::size_t bound = writesBound(run.score, alternating);
+    const std::size_t bound = writesBound(run.score, player.rules.trill);
     if (bound > maxWrites) {
         outcome.error = "the score is too long for a MIDI file or a piano roll";
         return outcome;
@@ -119,7 +117,7 @@ NotesOutcome renderToNotes(Run& run, const Player& player, bool alternating, For
     bool used[3] = {};
     for (const Tone& tone : tones) used[tone.counter] = true;
     outcome.counters = static_cast<int>(std::count(used, used + 3, true));
-    const RollHeading heading{tune, alternating ? "pitchime-trill" : "pitchime", run.score.bpm};
+    const RollHeading heading{tune, player.rules.trill ? "pitchime-trill" : "pitchime", run.score.bpm};
     const std::string bytes = format == Format::midi ? midiFile(tones, played.playedUs, run.sixtyFourthMs)
                                                      : pianoRoll(tones, played.playedUs, heading);
     if (std::string problem = writeWhole(path, bytes); !problem.empty()) {

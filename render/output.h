@@ -28,11 +28,11 @@ struct NotesOutcome {
     int counters = 0;  // counters that sounded
 };
 
-// Plays the run's loaded score with `player` (`alternating` for the trill player)
-// as renderToWav does, and writes the tones the board played to `path` as a
-// MIDI file or a piano roll headed by the name of the tune, `tune`. The row and register trace
-// goes to `trace`, or nowhere when it is null.
-NotesOutcome renderToNotes(Run& run, const Player& player, bool alternating, Format format, const char* path,
+// Plays the run's loaded score with `player` as renderToWav does, and writes
+// the tones the board played to `path` as a MIDI file or a piano roll headed
+// by the name of the tune, `tune`. The row and register trace goes to
+// `trace`, or nowhere when it is null.
+NotesOutcome renderToNotes(Run& run, const Player& player, Format format, const char* path,
                            const std::string& tune, std::FILE* trace);
 
 // Renders the WAV file to a temporary file, then copies it to standard

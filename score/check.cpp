@@ -88,8 +88,7 @@ std::string checkScore(const Score& s, const PlayRules& rules) {
     // Rows need the length column PART and, for the trill player, three values.
     std::size_t needed = static_cast<std::size_t>(s.part) + 1;
     if (needed < static_cast<std::size_t>(rules.minRowValues)) needed = rules.minRowValues;
-    const std::size_t noteColumns =
-        rules.noteColumns == NoteColumns::voiceColumns ? static_cast<std::size_t>(s.part) : 2;
+    const auto noteColumns = static_cast<std::size_t>(rules.trill ? rules.voices : s.part);
 
     for (std::size_t r = 0; r < s.rowCount(); ++r) {
         ScoreRow row = s.row(r);

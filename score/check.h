@@ -5,23 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "score/play_rules.h"
 #include "score/score.h"
 
 namespace pitchime {
-
-// Which columns of a row a player sounds as notes, so that they must hold
-// note numbers 0 to 127.
-enum class NoteColumns {
-    voiceColumns,  // the PART voice columns
-    firstTwo,      // columns 1 and 2, whatever PART is
-};
-
-// What a player needs of a score.
-struct PlayRules {
-    std::int32_t maxPart = 0;       // voice columns the player can sound
-    std::int32_t minRowValues = 0;  // values every row needs, besides the PART + 1 it always needs
-    NoteColumns noteColumns = NoteColumns::voiceColumns;
-};
 
 // Returns "" for a playable score, else one line starting "Score error:"
 // that names the file's line number and what is wrong.
