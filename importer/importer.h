@@ -13,8 +13,6 @@
 
 namespace pitchime::importer {
 
-inline constexpr int lowestPlayableNote = 14;  // below it the count does not fit the counter
-inline constexpr int highestPlayableNote = 127;
 inline constexpr int percussionChannel = 9;  // channel 10 as users count
 
 struct Options {
@@ -92,7 +90,6 @@ std::string checkPlayable(const std::string& scoreText, bool trill);
 std::string summaryLine(const Summary& summary);
 std::string entryLine(const Entry& entry);
 std::string timeText(std::int64_t us);  // m:ss.mmm
-std::string noteName(int key);          // e.g. "C#4 (61)"
 
 // What --info prints: per track and channel the notes, their range, the
 // most at once and what importing with `options` would lose.

@@ -1,5 +1,7 @@
 // From the file's notes to tones: which notes are imported, their times
 // through the one tempo map, the sustain pedal, and the board's range.
+#include "score/notes.h"
+
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -96,8 +98,8 @@ bool selected(std::uint16_t track, std::uint8_t channel, const Options& options)
 }
 
 int octavesIntoRange(int pitch) {
-    if (pitch < lowestPlayableNote) return (lowestPlayableNote - pitch + 11) / 12;
-    if (pitch > highestPlayableNote) return -((pitch - highestPlayableNote + 11) / 12);
+    if (pitch < lowestCountedNote) return (lowestCountedNote - pitch + 11) / 12;
+    if (pitch > highestNote) return -((pitch - highestNote + 11) / 12);
     return 0;
 }
 
