@@ -13,14 +13,10 @@ __attribute__((format(printf, 2, 3)))
 #endif
 std::string
 problem(std::size_t fileLine, const char* fmt, ...) {
-    char what[160];
     va_list args;
     va_start(args, fmt);
-    std::vsnprintf(what, sizeof what, fmt, args);
+    std::string text = lineMessage("Score error", fileLine, fmt, args);
     va_end(args);
-    char text[220];
-    std::snprintf(text, sizeof text, "Score error: line %" PRIu64 ": %s",
-                  static_cast<std::uint64_t>(fileLine), what);
     return text;
 }
 
@@ -60,6 +56,15 @@ const char* separatorHint(std::string_view line) {
 }
 
 }  // namespace
+
+std::string lineMessage(const char* kind, std::size_t fileLine, const char* fmt, std::va_list args) {
+    char what[240];
+    std::vsnprintf(what, sizeof what, fmt, args);
+    char text[300];
+    std::snprintf(text, sizeof text, "%s: line %" PRIu64 ": %s", kind, static_cast<std::uint64_t>(fileLine),
+                  what);
+    return text;
+}
 
 std::int32_t sixtyFourthMsFor(std::int32_t bpm) {
     // 16 * bpm in 64 bits cannot overflow; the quotient is truncated.

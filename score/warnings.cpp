@@ -1,6 +1,5 @@
 #include "score/warnings.h"
 
-#include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <string_view>
@@ -63,15 +62,10 @@ struct Collector {
             ++left;
             return;
         }
-        char what[240];
         va_list args;
         va_start(args, fmt);
-        std::vsnprintf(what, sizeof what, fmt, args);
+        lines.push_back(lineMessage("Score warning", fileLine, fmt, args));
         va_end(args);
-        char text[300];
-        std::snprintf(text, sizeof text, "Score warning: line %" PRIu64 ": %s",
-                      static_cast<std::uint64_t>(fileLine), what);
-        lines.emplace_back(text);
     }
 };
 
