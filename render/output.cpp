@@ -114,9 +114,9 @@ NotesOutcome renderToNotes(Run& run, const Player& player, Format format, const 
     }
     const std::vector<Tone> tones = tonesOf(played.writes, played.playedUs);
     outcome.notes = tones.size();
-    bool used[3] = {};
+    bool used[counters] = {};
     for (const Tone& tone : tones) used[tone.counter] = true;
-    outcome.counters = static_cast<int>(std::count(used, used + 3, true));
+    outcome.counters = static_cast<int>(std::count(used, used + counters, true));
     const RollHeading heading{tune, player.rules.trill ? "pitchime-trill" : "pitchime", run.score.bpm};
     const std::string bytes = format == Format::midi ? midiFile(tones, played.playedUs, run.sixtyFourthMs)
                                                      : pianoRoll(tones, played.playedUs, heading);

@@ -13,7 +13,6 @@ namespace pitchime::render {
 
 namespace {
 
-constexpr int counters = 3;
 constexpr double pxPerSecond = 160;
 constexpr std::int64_t systemUs = 10'000'000;
 constexpr double rowPx = 12;
