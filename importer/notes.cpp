@@ -153,8 +153,7 @@ Prepared prepare(const midi::File& file, const Options& options) {
             ++out.leftOut;
             continue;
         }
-        Tone t;
-        t.note = static_cast<std::uint32_t>(i);
+        Tone t{.track = n.track, .channel = n.channel, .key = n.key, .velocity = n.velocity};
         t.drum = n.channel == percussionChannel;
         t.startUs = timeAt(file, n.startTick);
         t.keyEndUs = std::max(timeAt(file, n.endTick), t.startUs);
@@ -162,9 +161,11 @@ Prepared prepare(const midi::File& file, const Options& options) {
                          : std::max(timeAt(file, heldEnd(holds[n.channel & 15], n.endTick, nextStroke[i])),
                                     t.keyEndUs);
         if (t.startUs > longestUs) {
-            Entry e{.startUs = t.startUs, .track = n.track, .channel = n.channel, .key = n.key};
-            e.fate = Fate::tooLate;
-            out.moves.push_back(e);
+            out.moves.push_back(Entry{.startUs = t.startUs,
+                                      .track = n.track,
+                                      .channel = n.channel,
+                                      .key = n.key,
+                                      .fate = Fate::tooLate});
             continue;
         }
         t.keyEndUs = std::min(t.keyEndUs, longestUs);
@@ -176,13 +177,9 @@ Prepared prepare(const midi::File& file, const Options& options) {
             const int played = shifted + 12 * octavesIntoRange(shifted);
             t.pitch = static_cast<std::uint8_t>(played);
             if (played != shifted) {
-                out.moves.push_back(Entry{.startUs = t.startUs,
-                                          .track = n.track,
-                                          .channel = n.channel,
-                                          .key = n.key,
-                                          .played = t.pitch,
-                                          .octaves = static_cast<std::int8_t>((played - shifted) / 12),
-                                          .fate = Fate::moved});
+                Entry e = entryFor(t, Fate::moved);
+                e.octaves = static_cast<std::int8_t>((played - shifted) / 12);
+                out.moves.push_back(e);
             }
         }
         out.lengthUs = std::max(out.lengthUs, t.endUs);

@@ -1,6 +1,5 @@
 // What the importer tells the user: the summary, one line per note not
-// played as written, the per-track overview of --info, and the check of
-// the score it made.
+// played as written, and the per-track overview of --info.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -9,9 +8,7 @@
 #include <utility>
 
 #include "importer/importer.h"
-#include "score/check.h"
 #include "score/notes.h"
-#include "score/score.h"
 
 namespace pitchime::importer {
 
@@ -82,17 +79,6 @@ std::string entryLine(const Entry& e) {
             return line + "dropped, it starts after 10 hours, the longest the importer makes";
     }
     return line;
-}
-
-std::string checkPlayable(const std::string& scoreText, bool trill) {
-    Score loaded;
-    LineReader reader;
-    for (std::size_t at = 0; at < scoreText.size(); at += scoreBlockSize) {
-        readScoreBlock(reader, std::string_view(scoreText).substr(at, scoreBlockSize), loaded);
-    }
-    finishScoreLines(reader, loaded);
-    parseScore(loaded);
-    return checkScore(loaded, trill ? trillRules : threeVoiceRules);
 }
 
 std::string describe(const midi::File& file, const Options& options) {
