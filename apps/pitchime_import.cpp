@@ -1,6 +1,7 @@
 // pitchime-import: reads a MIDI file and writes a score that pitchime (or,
 // with --trill, pitchime-trill) plays, telling the user what it could not
 // play as written.
+#include <bitset>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -101,8 +102,9 @@ bool parseInt(const char* text, long low, long high, int& value) {
 }
 
 // "1,3-5" into marks from index 0 (first = 1), each from 1 to `high`.
-bool parseList(std::string_view text, int high, std::vector<bool>& marks) {
-    marks.assign(static_cast<std::size_t>(high), false);
+template <std::size_t size>
+bool parseList(std::string_view text, int high, std::bitset<size>& marks) {
+    marks.reset();
     while (!text.empty()) {
         const std::size_t comma = text.find(',');
         const std::string item(text.substr(0, comma));
@@ -210,11 +212,7 @@ int parseArguments(int argc, char** argv, Arguments& args) {
                 ok = args.options.autoTranspose || parseInt(text, -127, 127, args.options.transpose);
             }
             if (name == "--tracks") ok = parseList(text, 65535, args.options.tracks);
-            if (name == "--channels") {
-                std::vector<bool> marks;
-                ok = parseList(text, 16, marks);
-                for (std::size_t c = 0; ok && c < 16; ++c) args.options.channels[c] = marks[c];
-            }
+            if (name == "--channels") ok = parseList(text, 16, args.options.channels);
             if (name == "--report") args.report = text;
             if (!ok) return commandLineError("bad value '" + std::string(text) + "' for " + name);
         } else {

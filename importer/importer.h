@@ -4,7 +4,7 @@
 // note in the board's range. Pure functions over a read midi::File: no I/O.
 #pragma once
 
-#include <array>
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,10 +22,15 @@ struct Options {
     bool autoTranspose = false;  // whole octaves chosen to fit the most notes
     bool drums = false;          // channel 10 as short blips in free voices
     int bpm = 0;                 // 0: chosen; else this BPM's grid is used
-    std::vector<bool> tracks;    // by track index from 0; empty: every track
-    std::array<bool, 16> channels{true, true, true, true, true, true, true, true,
-                                  true, true, true, true, true, true, true, true};
+    // Imported or not, by track index (every one a file can have) and by
+    // channel, from 0.
+    std::bitset<65536> tracks = std::bitset<65536>().set();
+    std::bitset<16> channels = std::bitset<16>().set();
 };
+
+// Whether the notes of `track` and `channel` are imported with `options`:
+// those of the tracks and channels chosen, percussion only with drums.
+bool imported(const Options& options, int track, int channel);
 
 // What happened to one note that is not played as the file has it.
 enum class Fate : std::uint8_t {

@@ -91,12 +91,6 @@ std::uint8_t drumPitch(int key) {
     }
 }
 
-bool selected(std::uint16_t track, std::uint8_t channel, const Options& options) {
-    if (!options.tracks.empty() && (track >= options.tracks.size() || !options.tracks[track])) return false;
-    if (!options.channels[channel & 15]) return false;
-    return channel != percussionChannel || options.drums;
-}
-
 int octavesIntoRange(int pitch) {
     if (pitch < lowestCountedNote) return (lowestCountedNote - pitch + 11) / 12;
     if (pitch > highestNote) return -((pitch - highestNote + 11) / 12);
@@ -108,7 +102,7 @@ int octavesIntoRange(int pitch) {
 int autoTranspose(const midi::File& file, const Options& options, int fixed) {
     std::array<std::size_t, 128> perKey{};
     for (const midi::Note& n : file.notes) {
-        if (selected(n.track, n.channel, options) && n.channel != percussionChannel) ++perKey[n.key & 127];
+        if (imported(options, n.track, n.channel) && n.channel != percussionChannel) ++perKey[n.key & 127];
     }
     int best = 0;
     std::size_t bestFit = 0;
@@ -127,6 +121,11 @@ int autoTranspose(const midi::File& file, const Options& options, int fixed) {
 }
 
 }  // namespace
+
+bool imported(const Options& options, int track, int channel) {
+    return options.tracks[track & 0xFFFF] && options.channels[channel & 15] &&
+           (channel != percussionChannel || options.drums);
+}
 
 Prepared prepare(const midi::File& file, const Options& options) {
     Prepared out;
@@ -149,7 +148,7 @@ Prepared prepare(const midi::File& file, const Options& options) {
     out.tones.reserve(file.notes.size());
     for (std::size_t i = 0; i < file.notes.size(); ++i) {
         const midi::Note& n = file.notes[i];
-        if (!selected(n.track, n.channel, options)) {
+        if (!imported(options, n.track, n.channel)) {
             ++out.leftOut;
             continue;
         }
@@ -189,7 +188,7 @@ Prepared prepare(const midi::File& file, const Options& options) {
     std::array<std::uint16_t, 16> bend;
     bend.fill(8192);
     for (const midi::PitchBend& b : file.bends) {
-        if (b.value != bend[b.channel & 15] && selected(b.track, b.channel, options))
+        if (b.value != bend[b.channel & 15] && imported(options, b.track, b.channel))
             ++out.bends[b.channel & 15];
         bend[b.channel & 15] = b.value;
     }

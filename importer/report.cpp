@@ -115,11 +115,7 @@ std::string describe(const midi::File& file, const Options& options) {
         if (!name.empty()) out += " \"" + name + "\"";
         out += format(" channel %d: %zu notes, %s to %s, at most %d at once; ", channel + 1, g.notes,
                       keyText(g.low).c_str(), keyText(g.high).c_str(), most);
-        const bool selected =
-            (options.tracks.empty() ||
-             (static_cast<std::size_t>(track) < options.tracks.size() && options.tracks[track])) &&
-            options.channels[channel] && (channel != percussionChannel || options.drums);
-        if (!selected) {
+        if (!imported(options, track, channel)) {
             out += channel == percussionChannel && !options.drums ? "percussion, left out (--drums)\n"
                                                                   : "left out\n";
             continue;
