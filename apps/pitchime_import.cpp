@@ -117,18 +117,23 @@ bool parseList(std::string_view text, int high, std::bitset<size>& marks) {
     return true;
 }
 
+// Reads the MIDI file whole. A directory opens for reading on some systems
+// and fails only when read: it is refused as a file that cannot be opened.
 bool readWhole(const char* path, std::vector<std::uint8_t>& bytes, std::string& error) {
-    std::FILE* f = std::fopen(path, "rb");
+    std::error_code ignored;
+    const bool directory = std::filesystem::is_directory(path, ignored);
+    std::FILE* f = directory ? nullptr : std::fopen(path, "rb");
     if (f == nullptr) {
-        error = std::string(path) + ": cannot open: " + std::strerror(errno);
+        error = std::string(path) + ": cannot open: " + std::strerror(directory ? EISDIR : errno);
         return false;
     }
     std::uint8_t block[65536];
     std::size_t n = 0;
     while ((n = std::fread(block, 1, sizeof block, f)) > 0) bytes.insert(bytes.end(), block, block + n);
     const bool failed = std::ferror(f) != 0;
+    const int readError = errno;
     std::fclose(f);
-    if (failed) error = std::string(path) + ": cannot read";
+    if (failed) error = std::string(path) + ": cannot read: " + std::strerror(readError);
     return !failed;
 }
 

@@ -98,7 +98,8 @@ int octavesIntoRange(int pitch) {
 }
 
 // Whole octaves added to `fixed` that bring the most melodic notes into
-// range; the smallest shift among equals.
+// range; the smallest shift among equals, up before down: 0, +12, -12, +24,
+// -24 and so on to ten octaves.
 int autoTranspose(const midi::File& file, const Options& options, int fixed) {
     std::array<std::size_t, 128> perKey{};
     for (const midi::Note& n : file.notes) {
@@ -106,8 +107,8 @@ int autoTranspose(const midi::File& file, const Options& options, int fixed) {
     }
     int best = 0;
     std::size_t bestFit = 0;
-    for (int shift :
-         {0, 12, -12, 24, -24, 36, -36, 48, -48, 60, -60, 72, -72, 84, -84, 96, -96, 108, -108, 120, -120}) {
+    for (int k = 0; k <= 20; ++k) {
+        const int shift = (k % 2 == 1 ? 12 : -12) * ((k + 1) / 2);
         std::size_t fit = 0;
         for (int key = 0; key < 128; ++key) {
             if (octavesIntoRange(key + fixed + shift) == 0) fit += perKey[key];
