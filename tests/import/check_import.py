@@ -104,7 +104,7 @@ def listed_notes(midi, tools):
 def played_notes(score, trill, tools):
     """What the board plays for a score, as pitchime-render's MIDI file of
     it lists it: (key, onset ms) and the end of the last note. The
-    alternating player's pitches take turns by sixty-fourths, so there a
+    trill player's pitches take turns by sixty-fourths, so there a
     pitch starts in the first cycle of two in which it sounds after one in
     which it did not; key 14 there is its rest (note 0)."""
     bpm, part = (int(v) for v in open(score).read().split("\n")[:2])
