@@ -178,6 +178,8 @@ def check(case, folder, tools, work):
         free.remove(best)
         worst = max(worst, abs(best[1] - n["start"]))
         n["kept"] = True
+    if free and "--drums" not in options:  # played, so the file must have it
+        problems.append(f"{len(free)} notes played that the file does not have, first {free[0]}")
     for n in unmatched:
         head = f"track {n['track'] + 1} channel {n['channel'] + 1} note {NAMES[n['key'] % 12]}{n['key'] // 12 - 1} ({n['key']}):"
         if not any(head in line and ("dropped" in line or "merged" in line) for line in errors):
