@@ -1,6 +1,7 @@
 // pitchime-import: reads a MIDI file and writes a score that pitchime (or,
 // with --trill, pitchime-trill) plays, telling the user what it could not
 // play as written.
+#include <bitset>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "apps/command_line.h"
 #include "importer/importer.h"
 #include "midi/midi_file.h"
 #include "version.h"
@@ -18,8 +20,7 @@
 namespace {
 
 namespace importer = pitchime::importer;
-
-constexpr const char* program = "pitchime-import";
+namespace apps = pitchime::apps;
 
 constexpr const char* usage =
     "Usage: pitchime-import [options] IN.mid OUT.txt\n       pitchime-import --info IN.mid\n";
@@ -72,6 +73,12 @@ constexpr const char* help =
     "Exit status: 0 when the score was written (or --info printed), 1 when the\n"
     "MIDI file was refused or a file failed, 2 for a wrong command line.\n";
 
+constexpr apps::Program program{"pitchime-import", usage, help, pitchime::version};
+
+constexpr apps::Option options[] = {{"--trill"},          {"--drums"},           {"--info"},
+                                    {"--gap", true},      {"--transpose", true}, {"--tracks", true},
+                                    {"--channels", true}, {"--bpm", true},       {"--report", true}};
+
 struct Arguments {
     importer::Options options;
     bool info = false;
@@ -79,16 +86,6 @@ struct Arguments {
     const char* out = nullptr;
     const char* report = nullptr;
 };
-
-int commandLineError(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n%sTry '%s --help' for more.\n", program, message.c_str(), usage, program);
-    return 2;
-}
-
-int failure(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", program, message.c_str());
-    return 1;
-}
 
 // A whole number from `low` to `high`, or false.
 bool parseInt(const char* text, long low, long high, int& value) {
@@ -101,8 +98,9 @@ bool parseInt(const char* text, long low, long high, int& value) {
 }
 
 // "1,3-5" into marks from index 0 (first = 1), each from 1 to `high`.
-bool parseList(std::string_view text, int high, std::vector<bool>& marks) {
-    marks.assign(static_cast<std::size_t>(high), false);
+template <std::size_t size>
+bool parseList(std::string_view text, int high, std::bitset<size>& marks) {
+    marks.reset();
     while (!text.empty()) {
         const std::size_t comma = text.find(',');
         const std::string item(text.substr(0, comma));
@@ -119,113 +117,55 @@ bool parseList(std::string_view text, int high, std::vector<bool>& marks) {
     return true;
 }
 
+// Reads the MIDI file whole. A directory opens for reading on some systems
+// and fails only when read: it is refused as a file that cannot be opened.
 bool readWhole(const char* path, std::vector<std::uint8_t>& bytes, std::string& error) {
-    std::FILE* f = std::fopen(path, "rb");
+    std::error_code ignored;
+    const bool directory = std::filesystem::is_directory(path, ignored);
+    std::FILE* f = directory ? nullptr : std::fopen(path, "rb");
     if (f == nullptr) {
-        error = std::string(path) + ": cannot open: " + std::strerror(errno);
+        error = std::string(path) + ": cannot open: " + std::strerror(directory ? EISDIR : errno);
         return false;
     }
     std::uint8_t block[65536];
     std::size_t n = 0;
     while ((n = std::fread(block, 1, sizeof block, f)) > 0) bytes.insert(bytes.end(), block, block + n);
     const bool failed = std::ferror(f) != 0;
+    const int readError = errno;
     std::fclose(f);
-    if (failed) error = std::string(path) + ": cannot read";
+    if (failed) error = std::string(path) + ": cannot read: " + std::strerror(readError);
     return !failed;
-}
-
-// Writes `text` beside `path` and renames it into place, so that a failure
-// leaves no half-written score; an existing file is replaced.
-bool writeAtomically(const char* path, const std::string& text, std::string& error) {
-    const std::string temporary = std::string(path) + ".part";
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (f == nullptr) {
-        error = "cannot write " + temporary + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const bool closed = std::fclose(f) == 0;
-    std::error_code ec;
-    if (written && closed) {
-        std::filesystem::rename(temporary, path, ec);
-        if (ec) {
-            // Some systems refuse to rename over an existing file.
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
-            ec.clear();
-            std::filesystem::rename(temporary, path, ec);
-        }
-        if (!ec) return true;
-        error = "cannot write " + std::string(path) + ": " + ec.message();
-    } else {
-        error = "cannot write " + temporary;
-    }
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    return false;
 }
 
 // Parses the command line; returns -1 to go on, else the exit status.
 int parseArguments(int argc, char** argv, Arguments& args) {
-    int operands = 0;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        auto value = [&](std::string_view name) -> const char* {
-            if (arg == name) return i + 1 < argc ? argv[++i] : nullptr;
-            return argv[i] + name.size() + 1;
-        };
-        auto is = [&](std::string_view name) {
-            return arg == name ||
-                   (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=');
-        };
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            if (operands == 0) args.in = argv[i];
-            if (operands == 1) args.out = argv[i];
-            ++operands;
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--help") {
-            std::printf("%s\n%s", usage, help);
-            return 0;
-        } else if (arg == "--version") {
-            std::printf("%s %s\n", program, pitchime::version);
-            return 0;
-        } else if (arg == "--trill") {
-            args.options.trill = true;
-        } else if (arg == "--drums") {
-            args.options.drums = true;
-        } else if (arg == "--info") {
-            args.info = true;
-        } else if (is("--gap") || is("--transpose") || is("--tracks") || is("--channels") || is("--bpm") ||
-                   is("--report")) {
-            const std::string name(arg.substr(0, arg.find('=')));
-            const char* text = value(name);
-            if (text == nullptr) return commandLineError(name + " needs a value");
-            bool ok = true;
-            if (name == "--gap") ok = parseInt(text, 1, 1000, args.options.gapMs);
-            if (name == "--bpm") ok = parseInt(text, 1, 3750, args.options.bpm);
-            if (name == "--transpose") {
-                args.options.autoTranspose = std::string_view(text) == "auto";
-                ok = args.options.autoTranspose || parseInt(text, -127, 127, args.options.transpose);
-            }
-            if (name == "--tracks") ok = parseList(text, 65535, args.options.tracks);
-            if (name == "--channels") {
-                std::vector<bool> marks;
-                ok = parseList(text, 16, marks);
-                for (std::size_t c = 0; ok && c < 16; ++c) args.options.channels[c] = marks[c];
-            }
-            if (name == "--report") args.report = text;
-            if (!ok) return commandLineError("bad value '" + std::string(text) + "' for " + name);
-        } else {
-            return commandLineError("unknown option '" + std::string(arg) + "'");
+    std::vector<const char*> operands;
+    const auto take = [&args](std::string_view name, const char* text) -> std::string {
+        bool ok = true;
+        if (name == "--trill") args.options.trill = true;
+        if (name == "--drums") args.options.drums = true;
+        if (name == "--info") args.info = true;
+        if (name == "--gap") ok = parseInt(text, 1, 1000, args.options.gapMs);
+        if (name == "--bpm") ok = parseInt(text, 1, 3750, args.options.bpm);
+        if (name == "--transpose") {
+            args.options.autoTranspose = std::string_view(text) == "auto";
+            ok = args.options.autoTranspose || parseInt(text, -127, 127, args.options.transpose);
         }
-    }
-    const int wanted = args.info ? 1 : 2;
-    if (operands != wanted) {
-        return commandLineError(args.info ? "--info takes one MIDI file"
-                                          : (operands < 2 ? "needs a MIDI file and an output file"
-                                                          : "takes one MIDI file and one output file"));
+        if (name == "--tracks") ok = parseList(text, 65535, args.options.tracks);
+        if (name == "--channels") ok = parseList(text, 16, args.options.channels);
+        if (name == "--report") args.report = text;
+        return ok ? "" : "bad value '" + std::string(text) + "' for " + std::string(name);
+    };
+    if (const int status = apps::readArguments(program, options, argc, argv, operands, take); status >= 0)
+        return status;
+    if (!operands.empty()) args.in = operands[0];
+    if (operands.size() > 1) args.out = operands[1];
+    const std::size_t wanted = args.info ? 1 : 2;
+    if (operands.size() != wanted) {
+        return apps::commandLineError(
+            program, args.info ? "--info takes one MIDI file"
+                               : (operands.size() < 2 ? "needs a MIDI file and an output file"
+                                                      : "takes one MIDI file and one output file"));
     }
     return -1;
 }
@@ -238,20 +178,20 @@ int main(int argc, char** argv) {
 
     std::vector<std::uint8_t> bytes;
     std::string error;
-    if (!readWhole(args.in, bytes, error)) return failure(error);
+    if (!readWhole(args.in, bytes, error)) return apps::failure(program, error);
     pitchime::midi::File file;
     pitchime::midi::Error readError;
     if (!pitchime::midi::readFile(bytes, file, readError)) {
-        return failure(std::string(args.in) + ": byte " + std::to_string(readError.offset) + ": " +
-                       readError.what);
+        return apps::failure(program, std::string(args.in) + ": byte " + std::to_string(readError.offset) +
+                                          ": " + readError.what);
     }
 
     if (file.cutTrack >= 0) {
         // A file cut short (a download that stopped): what it holds is played.
         const std::string cut = std::string(args.in) + ": byte " + std::to_string(file.cutAt) +
                                 ": the file ends inside track " + std::to_string(file.cutTrack + 1);
-        if (file.notes.empty() && !args.info) return failure(cut + ", before any note");
-        std::fprintf(stderr, "%s: %s; importing the notes before it\n", program, cut.c_str());
+        if (file.notes.empty() && !args.info) return apps::failure(program, cut + ", before any note");
+        std::fprintf(stderr, "%s: %s; importing the notes before it\n", program.name, cut.c_str());
     }
 
     if (args.info) {
@@ -260,19 +200,22 @@ int main(int argc, char** argv) {
     }
 
     const importer::Result result = importer::plan(file, args.options);
-    if (!result.refusal.empty()) return failure(std::string(args.in) + ": " + result.refusal);
-    if (!writeAtomically(args.out, result.score, error)) return failure(error);
+    if (!result.refusal.empty()) return apps::failure(program, std::string(args.in) + ": " + result.refusal);
+    if (std::string problem = apps::writeWhole(args.out, result.score); !problem.empty())
+        return apps::failure(program, problem);
 
     std::FILE* report = stderr;
     if (args.report != nullptr) {
         report = std::fopen(args.report, "w");
         if (report == nullptr)
-            return failure(std::string("cannot write ") + args.report + ": " + std::strerror(errno));
+            return apps::failure(program,
+                                 std::string("cannot write ") + args.report + ": " + std::strerror(errno));
     }
     for (const importer::Entry& e : result.entries)
         std::fprintf(report, "%s\n", importer::entryLine(e).c_str());
     const bool reportFailed = report != stderr && std::fclose(report) != 0;
-    std::fprintf(stderr, "%s: %s: %s\n", program, args.in, importer::summaryLine(result.summary).c_str());
-    if (reportFailed) return failure(std::string("cannot write ") + args.report);
+    std::fprintf(stderr, "%s: %s: %s\n", program.name, args.in,
+                 importer::summaryLine(result.summary).c_str());
+    if (reportFailed) return apps::failure(program, std::string("cannot write ") + args.report);
     return 0;
 }

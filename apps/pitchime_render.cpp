@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "apps/command_line.h"
 #include "playback/run.h"
 #include "render/output.h"
 #include "render/piano_roll.h"
@@ -18,7 +20,7 @@
 
 namespace {
 
-constexpr const char* program = "pitchime-render";
+namespace apps = pitchime::apps;
 
 constexpr const char* usage =
     "Usage: pitchime-render [--trill] [--rate HZ] [--trace] SCORE OUT\n"
@@ -46,6 +48,10 @@ constexpr const char* help =
     "Exit status: 0 when the file was written, 1 when the score or the file\n"
     "failed, 2 for a wrong command line.\n";
 
+constexpr apps::Program program{"pitchime-render", usage, help, pitchime::version, true};
+
+constexpr apps::Option options[] = {{"--trill"}, {"--trace"}, {"--check"}, {"--rate", true}};
+
 constexpr std::int32_t minRate = 8000;
 constexpr std::int32_t maxRate = 192000;
 
@@ -57,16 +63,6 @@ struct Arguments {
     const char* score = nullptr;
     const char* out = nullptr;
 };
-
-int commandLineError(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n%sTry '%s --help' for more.\n", program, message.c_str(), usage, program);
-    return 2;
-}
-
-int failure(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", program, message.c_str());
-    return 1;
-}
 
 // Whether `out` names the file `score` is, whichever way it is spelled.
 bool sameFile(const char* score, const char* out) {
@@ -91,12 +87,12 @@ std::int32_t parseRate(const char* text) {
 }
 
 // --check: the score's warnings or its refusal on standard output.
-int checkOnly(const char* score, bool trill, int operands) {
-    if (operands != 1) return commandLineError("--check takes one score and no output file");
+int checkOnly(const char* score, bool trill, std::size_t operands) {
+    if (operands != 1) return apps::commandLineError(program, "--check takes one score and no output file");
     pitchime::Run run;
     const pitchime::Player& player = trill ? pitchime::trillPlayer : pitchime::threeVoicePlayer;
     const std::string problem = pitchime::render::loadScore(run, score, player);
-    if (!problem.empty() && !problem.starts_with("Score error:")) return failure(problem);
+    if (!problem.empty() && !problem.starts_with("Score error:")) return apps::failure(program, problem);
     if (!problem.empty()) {
         std::printf("%s\n", problem.c_str());
         std::fflush(stdout);
@@ -111,68 +107,49 @@ int checkOnly(const char* score, bool trill, int operands) {
 
 int main(int argc, char** argv) {
     Arguments args;
-    int operands = 0;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            if (operands == 0) args.score = argv[i];
-            if (operands == 1) args.out = argv[i];
-            ++operands;
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
-            std::printf("%s\n%s", usage, help);
-            return 0;
-        } else if (arg == "--version") {
-            std::printf("%s %s\n", program, pitchime::version);
-            return 0;
-        } else if (arg == "--trill") {
-            args.trill = true;
-        } else if (arg == "--trace") {
-            args.trace = true;
-        } else if (arg == "--check") {
-            args.check = true;
-        } else if (arg == "--rate" || arg.starts_with("--rate=")) {
-            const char* value = arg == "--rate" ? (i + 1 < argc ? argv[++i] : nullptr) : argv[i] + 7;
-            if (value == nullptr) return commandLineError("--rate needs a value");
-            args.rate = parseRate(value);
-            if (args.rate == 0) {
-                return commandLineError(
-                    std::string("--rate takes a whole number from 8000 to 192000, not '") + value + "'");
-            }
-        } else {
-            return commandLineError("unknown option '" + std::string(arg) + "'");
-        }
-    }
-    if (args.check) return checkOnly(args.score, args.trill, operands);
-    if (operands != 2) {
-        return commandLineError(operands < 2 ? "needs a score and an output file"
-                                             : "takes one score and one output file");
+    std::vector<const char*> operands;
+    const auto take = [&args](std::string_view name, const char* value) -> std::string {
+        if (name == "--trill") args.trill = true;
+        if (name == "--trace") args.trace = true;
+        if (name == "--check") args.check = true;
+        if (name == "--rate") args.rate = parseRate(value);
+        if (args.rate != 0) return "";
+        return std::string("--rate takes a whole number from 8000 to 192000, not '") + value + "'";
+    };
+    if (const int status = apps::readArguments(program, options, argc, argv, operands, take); status >= 0)
+        return status;
+    if (!operands.empty()) args.score = operands[0];
+    if (operands.size() > 1) args.out = operands[1];
+    if (args.check) return checkOnly(args.score, args.trill, operands.size());
+    if (operands.size() != 2) {
+        return apps::commandLineError(program, operands.size() < 2 ? "needs a score and an output file"
+                                                                   : "takes one score and one output file");
     }
     const bool toStdout = std::string_view(args.out) == "-";
     const pitchime::render::Format format =
         toStdout ? pitchime::render::Format::wav : pitchime::render::formatOf(args.out);
     if (!toStdout && sameFile(args.score, args.out)) {
-        return commandLineError(std::string("the output file ") + args.out + " is the score");
+        return apps::commandLineError(program, std::string("the output file ") + args.out + " is the score");
     }
     if (format == pitchime::render::Format::unknown) {
-        return commandLineError(std::string("cannot write '") + args.out + "': OUT must end in " +
-                                pitchime::render::formatEndings + ", or be - for a WAV on standard output");
+        return apps::commandLineError(program, std::string("cannot write '") + args.out +
+                                                   "': OUT must end in " + pitchime::render::formatEndings +
+                                                   ", or be - for a WAV on standard output");
     }
 
     const pitchime::Player& player = args.trill ? pitchime::trillPlayer : pitchime::threeVoicePlayer;
     pitchime::Run run;
     if (std::string problem = pitchime::render::loadScore(run, args.score, player); !problem.empty()) {
-        return failure(problem);
+        return apps::failure(program, problem);
     }
     const std::size_t rows = run.score.rowCount();
     const char* const rowsPlural = rows == 1 ? "" : "s";
     if (format != pitchime::render::Format::wav) {
         const pitchime::render::NotesOutcome outcome = pitchime::render::renderToNotes(
-            run, player, args.trill, format, args.out, pitchime::render::tuneName(args.score),
-            args.trace ? stdout : nullptr);
-        if (!outcome.error.empty()) return failure(outcome.error);
+            run, player, format, pitchime::render::tuneName(args.score), args.trace ? stdout : nullptr);
+        if (!outcome.error.empty()) return apps::failure(program, outcome.error);
+        if (std::string problem = apps::writeWhole(args.out, outcome.bytes); !problem.empty())
+            return apps::failure(program, problem);
         std::printf("Wrote %.1f s, %zu row%s to %s (%zu note%s on %d counter%s)\n",
                     static_cast<double>(outcome.playedUs) / 1e6, rows, rowsPlural, args.out, outcome.notes,
                     outcome.notes == 1 ? "" : "s", outcome.counters, outcome.counters == 1 ? "" : "s");
@@ -186,7 +163,8 @@ int main(int argc, char** argv) {
         if (std::FILE* probe = std::fopen(args.out, "wb"); probe != nullptr) {
             std::fclose(probe);
         } else {
-            return failure(std::string("cannot write ") + args.out + ": " + std::strerror(errno));
+            return apps::failure(program,
+                                 std::string("cannot write ") + args.out + ": " + std::strerror(errno));
         }
     }
 
@@ -194,7 +172,7 @@ int main(int argc, char** argv) {
     const pitchime::render::Outcome outcome =
         toStdout ? pitchime::render::renderWavToStdout(run, player, args.rate, trace)
                  : pitchime::render::renderToWav(run, player, args.out, args.rate, trace);
-    if (!outcome.error.empty()) return failure(outcome.error);
+    if (!outcome.error.empty()) return apps::failure(program, outcome.error);
     std::fprintf(report, "Wrote %.1f s, %zu row%s to %s (%d Hz)\n",
                  static_cast<double>(outcome.samples) / outcome.sampleRate, rows, rowsPlural,
                  toStdout ? "standard output" : args.out, static_cast<int>(outcome.sampleRate));

@@ -342,7 +342,7 @@ def board_notes(score, render, trill, work):
             runs[last][2] = max(runs[last][2], end)
         else:
             by_pitch[key] = len(runs)
-            # The alternating player's voices take turns within a cycle of
+            # The trill player's voices take turns within a cycle of
             # two sixty-fourths: a pitch starts where its cycle starts.
             runs.append([key, start - start % (2 * sixty_fourth) if trill else start, end])
     return sorted(runs, key=lambda r: r[1])

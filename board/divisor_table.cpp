@@ -1,5 +1,7 @@
 #include "board/divisor_table.h"
 
+#include "score/notes.h"
+
 namespace pitchime {
 
 namespace {
@@ -17,8 +19,8 @@ void buildDivisorTable(DivisorTable& t) {
     for (int n = 72; n < noteNumbers; ++n) t.noteHz[n] = t.noteHz[n - 12] * 2.0;
 
     // Below note 14 the count would not fit 16 bits; note 0 has no pitch.
-    for (int n = 0; n < firstCountedNote; ++n) t.noteCount[n] = countBelowRange;
-    for (int n = firstCountedNote; n < noteNumbers; ++n)
+    for (int n = 0; n < lowestCountedNote; ++n) t.noteCount[n] = countBelowRange;
+    for (int n = lowestCountedNote; n < noteNumbers; ++n)
         t.noteCount[n] = static_cast<std::uint16_t>(timerClockHz / t.noteHz[n] + 0.5);
 
     for (int n = 0; n < noteNumbers; ++n) {

@@ -9,10 +9,9 @@ namespace pitchime {
 
 inline constexpr double timerClockHz = 1193182.0;
 inline constexpr int noteNumbers = 128;
-inline constexpr int firstCountedNote = 14;
-// The count of every note below firstCountedNote, note 0 among them (the
-// alternating player's rest): the longest count, about 18 Hz, a buzz below
-// every key the board plays.
+// The count of every note below lowestCountedNote (score/notes.h), note 0
+// among them (the trill player's rest): the longest count, about 18 Hz, a
+// buzz below every key the board plays.
 inline constexpr std::uint16_t countBelowRange = 0xFFFF;
 
 struct DivisorTable {

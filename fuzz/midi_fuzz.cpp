@@ -30,9 +30,8 @@ constexpr std::int64_t longestUs = std::int64_t{10} * 3600 * 1000000;  // the im
 int mostAtOnce(const File& f, const importer::Options& o, std::int64_t unitUs) {
     std::vector<std::pair<std::int64_t, int>> changes;
     for (const Note& n : f.notes) {
-        const bool chosen = o.tracks.empty() || (n.track < o.tracks.size() && o.tracks[n.track]);
         const std::int64_t startUs = tickToUs(f, n.startTick);
-        if (!chosen || !o.channels[n.channel] || n.channel == importer::percussionChannel ||
+        if (!importer::imported(o, n.track, n.channel) || n.channel == importer::percussionChannel ||
             startUs > longestUs)
             continue;
         const std::int64_t start = (startUs + unitUs / 2) / unitUs;
@@ -137,7 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     o.autoTranspose = (last & 4) != 0;
     o.transpose = (last >> 4) * 3 - 24;
     if ((last & 8) != 0) {
-        for (int t = 0; t < 16; ++t) o.tracks.push_back(t % 2 == 0);
+        o.tracks.reset();
+        for (int t = 0; t < 16; t += 2) o.tracks.set(t);
         o.channels[last >> 4] = false;
     }
     checkImport(f, o);

@@ -107,7 +107,7 @@ std::size_t firstBadLine(const std::vector<std::string>& lines, std::int32_t par
     if (lines.size() < 2 || part < 0 || part > rules.maxPart) return 2;
     if (rows.empty()) return 3;
     const auto length = static_cast<std::size_t>(part);
-    const std::size_t notes = rules.noteColumns == NoteColumns::voiceColumns ? length : 2;
+    const std::size_t notes = rules.trill ? 2 : length;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         bool bad = rows[r].size() <= length ||
                    rows[r].size() < static_cast<std::size_t>(rules.minRowValues) || rows[r][length] < 1;

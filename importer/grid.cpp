@@ -1,6 +1,5 @@
 // The grid every time is rounded to: the sixty-fourth note of a whole BPM,
-// which the players make a whole number of milliseconds, and the rows that
-// cover a span of it.
+// which the players make a whole number of milliseconds.
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -16,38 +15,12 @@ namespace {
 // make the silence before a repeated note, which is at least one step,
 // longer than a listener takes for articulation.
 constexpr std::int32_t coarsestMs = 30;
-// The alternating player sounds each pitch for one sixty-fourth at a time;
+// The trill player sounds each pitch for one sixty-fourth at a time;
 // shorter than this, low notes would not get through one cycle.
 constexpr std::int32_t finestTrillMs = 5;
 // Onsets are kept within this of the file's times whenever a grid allows.
 constexpr std::int64_t onsetToleranceUs = 5000;
 constexpr double errorPerRowUs = 2000;
-
-RowSpans makeSpans(bool trill) {
-    RowSpans s;
-    // A row of length value L lasts 64 / L sixty-fourths in the three-voice
-    // player and 32 / L cycles of two in the alternating one; where several
-    // L give the same span, the largest is written.
-    const std::int32_t whole = trill ? 32 : 64;
-    for (std::int32_t l = 1; l <= whole; ++l) s.lengthValue[whole / l] = l;
-    s.largest = whole;
-    const std::size_t size = static_cast<std::size_t>(2 * whole);
-    s.rowsFor.assign(size, 0);
-    s.firstSpan.assign(size, 0);
-    for (std::size_t k = 1; k < size; ++k) {
-        std::int32_t best = 0;
-        for (std::int32_t span = whole; span >= 1; --span) {
-            if (s.lengthValue[span] == 0 || static_cast<std::size_t>(span) > k) continue;
-            const std::int32_t rows = 1 + s.rowsFor[k - span];
-            if (best == 0 || rows < s.rowsFor[k]) {
-                best = span;
-                s.rowsFor[k] = rows;
-            }
-        }
-        s.firstSpan[k] = best;
-    }
-    return s;
-}
 
 struct Candidate {
     std::int64_t maxOnsetUs = 0;
@@ -81,36 +54,18 @@ Candidate measure(const std::vector<std::int64_t>& starts, const std::vector<std
     return c;
 }
 
-Grid gridOf(std::int32_t bpm, bool trill) {
+Grid gridOf(std::int32_t bpm, const Options& options) {
     Grid g;
     g.bpm = bpm;
     g.sixtyFourthMs = sixtyFourthMsFor(bpm);
-    g.unitUs = std::int64_t{g.sixtyFourthMs} * 1000 * (trill ? 2 : 1);
+    g.unitUs = std::int64_t{g.sixtyFourthMs} * 1000 * stepSixtyFourths(rulesFor(options));
     return g;
 }
 
 }  // namespace
 
-const RowSpans& rowSpans(bool trill) {
-    static const RowSpans three = makeSpans(false);
-    static const RowSpans alternating = makeSpans(true);
-    return trill ? alternating : three;
-}
-
-std::int64_t rowsFor(const RowSpans& spans, std::int64_t units) {
-    const std::int64_t limit = 2 * std::int64_t{spans.largest};
-    if (units < limit) return spans.rowsFor[static_cast<std::size_t>(units)];
-    const std::int64_t whole = (units - limit) / spans.largest + 1;
-    return whole + spans.rowsFor[static_cast<std::size_t>(units - whole * spans.largest)];
-}
-
-std::int32_t nextSpan(const RowSpans& spans, std::int64_t units) {
-    if (units >= 2 * std::int64_t{spans.largest}) return spans.largest;
-    return spans.firstSpan[static_cast<std::size_t>(units)];
-}
-
 Grid chooseGrid(const std::vector<Tone>& tones, const Options& options) {
-    if (options.bpm > 0) return gridOf(options.bpm, options.trill);
+    if (options.bpm > 0) return gridOf(options.bpm, options);
 
     std::vector<std::int64_t> starts;
     std::vector<std::int64_t> ends;
@@ -131,14 +86,14 @@ Grid chooseGrid(const std::vector<Tone>& tones, const Options& options) {
     std::vector<std::int64_t> events(starts.size() + ends.size());
     std::merge(starts.begin(), starts.end(), ends.begin(), ends.end(), events.begin());
 
-    const RowSpans& spans = rowSpans(options.trill);
+    const RowSpans& spans = rowSpans(rulesFor(options));
     Grid best;
     Candidate bestFit;
     bool found = false;
     for (std::int32_t ms = coarsestMs; ms >= (options.trill ? finestTrillMs : 1); --ms) {
         const std::int32_t bpm = 3750 / ms;  // the fastest BPM with this sixty-fourth
         if (sixtyFourthMsFor(bpm) != ms) continue;
-        const Grid g = gridOf(bpm, options.trill);
+        const Grid g = gridOf(bpm, options);
         const Candidate c = measure(starts, events, repeats, spans, g.unitUs, options);
         const bool fits = c.maxOnsetUs <= onsetToleranceUs;
         const bool bestFits = found && bestFit.maxOnsetUs <= onsetToleranceUs;

@@ -1,10 +1,10 @@
 // Turning the notes of a MIDI file into a score the players can play: one
 // tempo map, a grid of whole-millisecond sixty-fourth notes chosen to fit
-// the music, at most three voices (two for the alternating player), every
+// the music, at most three voices (two for the trill player), every
 // note in the board's range. Pure functions over a read midi::File: no I/O.
 #pragma once
 
-#include <array>
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,8 +13,6 @@
 
 namespace pitchime::importer {
 
-inline constexpr int lowestPlayableNote = 14;  // below it the count does not fit the counter
-inline constexpr int highestPlayableNote = 127;
 inline constexpr int percussionChannel = 9;  // channel 10 as users count
 
 struct Options {
@@ -24,10 +22,15 @@ struct Options {
     bool autoTranspose = false;  // whole octaves chosen to fit the most notes
     bool drums = false;          // channel 10 as short blips in free voices
     int bpm = 0;                 // 0: chosen; else this BPM's grid is used
-    std::vector<bool> tracks;    // by track index from 0; empty: every track
-    std::array<bool, 16> channels{true, true, true, true, true, true, true, true,
-                                  true, true, true, true, true, true, true, true};
+    // Imported or not, by track index (every one a file can have) and by
+    // channel, from 0.
+    std::bitset<65536> tracks = std::bitset<65536>().set();
+    std::bitset<16> channels = std::bitset<16>().set();
 };
+
+// Whether the notes of `track` and `channel` are imported with `options`:
+// those of the tracks and channels chosen, percussion only with drums.
+bool imported(const Options& options, int track, int channel);
 
 // What happened to one note that is not played as the file has it.
 enum class Fate : std::uint8_t {
@@ -92,7 +95,6 @@ std::string checkPlayable(const std::string& scoreText, bool trill);
 std::string summaryLine(const Summary& summary);
 std::string entryLine(const Entry& entry);
 std::string timeText(std::int64_t us);  // m:ss.mmm
-std::string noteName(int key);          // e.g. "C#4 (61)"
 
 // What --info prints: per track and channel the notes, their range, the
 // most at once and what importing with `options` would lose.

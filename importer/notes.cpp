@@ -1,5 +1,7 @@
 // From the file's notes to tones: which notes are imported, their times
 // through the one tempo map, the sustain pedal, and the board's range.
+#include "score/notes.h"
+
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -89,29 +91,24 @@ std::uint8_t drumPitch(int key) {
     }
 }
 
-bool selected(std::uint16_t track, std::uint8_t channel, const Options& options) {
-    if (!options.tracks.empty() && (track >= options.tracks.size() || !options.tracks[track])) return false;
-    if (!options.channels[channel & 15]) return false;
-    return channel != percussionChannel || options.drums;
-}
-
 int octavesIntoRange(int pitch) {
-    if (pitch < lowestPlayableNote) return (lowestPlayableNote - pitch + 11) / 12;
-    if (pitch > highestPlayableNote) return -((pitch - highestPlayableNote + 11) / 12);
+    if (pitch < lowestCountedNote) return (lowestCountedNote - pitch + 11) / 12;
+    if (pitch > highestNote) return -((pitch - highestNote + 11) / 12);
     return 0;
 }
 
 // Whole octaves added to `fixed` that bring the most melodic notes into
-// range; the smallest shift among equals.
+// range; the smallest shift among equals, up before down: 0, +12, -12, +24,
+// -24 and so on to ten octaves.
 int autoTranspose(const midi::File& file, const Options& options, int fixed) {
     std::array<std::size_t, 128> perKey{};
     for (const midi::Note& n : file.notes) {
-        if (selected(n.track, n.channel, options) && n.channel != percussionChannel) ++perKey[n.key & 127];
+        if (imported(options, n.track, n.channel) && n.channel != percussionChannel) ++perKey[n.key & 127];
     }
     int best = 0;
     std::size_t bestFit = 0;
-    for (int shift :
-         {0, 12, -12, 24, -24, 36, -36, 48, -48, 60, -60, 72, -72, 84, -84, 96, -96, 108, -108, 120, -120}) {
+    for (int k = 0; k <= 20; ++k) {
+        const int shift = (k % 2 == 1 ? 12 : -12) * ((k + 1) / 2);
         std::size_t fit = 0;
         for (int key = 0; key < 128; ++key) {
             if (octavesIntoRange(key + fixed + shift) == 0) fit += perKey[key];
@@ -125,6 +122,11 @@ int autoTranspose(const midi::File& file, const Options& options, int fixed) {
 }
 
 }  // namespace
+
+bool imported(const Options& options, int track, int channel) {
+    return options.tracks[track & 0xFFFF] && options.channels[channel & 15] &&
+           (channel != percussionChannel || options.drums);
+}
 
 Prepared prepare(const midi::File& file, const Options& options) {
     Prepared out;
@@ -147,12 +149,11 @@ Prepared prepare(const midi::File& file, const Options& options) {
     out.tones.reserve(file.notes.size());
     for (std::size_t i = 0; i < file.notes.size(); ++i) {
         const midi::Note& n = file.notes[i];
-        if (!selected(n.track, n.channel, options)) {
+        if (!imported(options, n.track, n.channel)) {
             ++out.leftOut;
             continue;
         }
-        Tone t;
-        t.note = static_cast<std::uint32_t>(i);
+        Tone t{.track = n.track, .channel = n.channel, .key = n.key, .velocity = n.velocity};
         t.drum = n.channel == percussionChannel;
         t.startUs = timeAt(file, n.startTick);
         t.keyEndUs = std::max(timeAt(file, n.endTick), t.startUs);
@@ -160,9 +161,11 @@ Prepared prepare(const midi::File& file, const Options& options) {
                          : std::max(timeAt(file, heldEnd(holds[n.channel & 15], n.endTick, nextStroke[i])),
                                     t.keyEndUs);
         if (t.startUs > longestUs) {
-            Entry e{.startUs = t.startUs, .track = n.track, .channel = n.channel, .key = n.key};
-            e.fate = Fate::tooLate;
-            out.moves.push_back(e);
+            out.moves.push_back(Entry{.startUs = t.startUs,
+                                      .track = n.track,
+                                      .channel = n.channel,
+                                      .key = n.key,
+                                      .fate = Fate::tooLate});
             continue;
         }
         t.keyEndUs = std::min(t.keyEndUs, longestUs);
@@ -174,13 +177,9 @@ Prepared prepare(const midi::File& file, const Options& options) {
             const int played = shifted + 12 * octavesIntoRange(shifted);
             t.pitch = static_cast<std::uint8_t>(played);
             if (played != shifted) {
-                out.moves.push_back(Entry{.startUs = t.startUs,
-                                          .track = n.track,
-                                          .channel = n.channel,
-                                          .key = n.key,
-                                          .played = t.pitch,
-                                          .octaves = static_cast<std::int8_t>((played - shifted) / 12),
-                                          .fate = Fate::moved});
+                Entry e = entryFor(t, Fate::moved);
+                e.octaves = static_cast<std::int8_t>((played - shifted) / 12);
+                out.moves.push_back(e);
             }
         }
         out.lengthUs = std::max(out.lengthUs, t.endUs);
@@ -190,7 +189,7 @@ Prepared prepare(const midi::File& file, const Options& options) {
     std::array<std::uint16_t, 16> bend;
     bend.fill(8192);
     for (const midi::PitchBend& b : file.bends) {
-        if (b.value != bend[b.channel & 15] && selected(b.track, b.channel, options))
+        if (b.value != bend[b.channel & 15] && imported(options, b.track, b.channel))
             ++out.bends[b.channel & 15];
         bend[b.channel & 15] = b.value;
     }

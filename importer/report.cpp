@@ -1,6 +1,5 @@
 // What the importer tells the user: the summary, one line per note not
-// played as written, the per-track overview of --info, and the check of
-// the score it made.
+// played as written, and the per-track overview of --info.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -9,9 +8,7 @@
 #include <utility>
 
 #include "importer/importer.h"
-#include "playback/player.h"
-#include "score/check.h"
-#include "score/score.h"
+#include "score/notes.h"
 
 namespace pitchime::importer {
 
@@ -22,6 +19,9 @@ std::string format(const char* fmt, auto... args) {
     std::snprintf(text, sizeof text, fmt, args...);
     return text;
 }
+
+// A key with its number, e.g. "C#4 (61)".
+std::string keyText(int key) { return noteName(key) + " (" + std::to_string(key) + ")"; }
 
 std::string octaves(int count) {
     return format("%s %d octave%s", count > 0 ? "up" : "down", std::abs(count),
@@ -34,12 +34,6 @@ std::string timeText(std::int64_t us) {
     const std::int64_t ms = (us + 500) / 1000;
     return format("%" PRId64 ":%02d.%03d", ms / 60000, static_cast<int>(ms / 1000 % 60),
                   static_cast<int>(ms % 1000));
-}
-
-std::string noteName(int key) {
-    static constexpr const char* names[12] = {"C",  "C#", "D",  "D#", "E",  "F",
-                                              "F#", "G",  "G#", "A",  "A#", "B"};
-    return format("%s%d (%d)", names[key % 12], key / 12 - 1, key);
 }
 
 std::string summaryLine(const Summary& s) {
@@ -68,13 +62,12 @@ std::string summaryLine(const Summary& s) {
 
 std::string entryLine(const Entry& e) {
     std::string line = timeText(e.startUs) + format(" track %d channel %d ", e.track + 1, e.channel + 1);
-    line += (e.drum ? "drum " : "note ") + noteName(e.key) + ": ";
+    line += (e.drum ? "drum " : "note ") + keyText(e.key) + ": ";
     switch (e.fate) {
         case Fate::moved:
             return line + "moved " + octaves(e.octaves) +
                    (e.played - 12 * e.octaves != e.key ? " after transposing" : "") + " to " +
-                   noteName(e.played) +
-                   format(", the board plays %d to %d", lowestPlayableNote, highestPlayableNote);
+                   keyText(e.played) + format(", the board plays %d to %d", lowestCountedNote, highestNote);
         case Fate::dropped:
             return line + format("dropped, all %d voices held notes that rank higher", e.sounding);
         case Fate::cut:
@@ -86,17 +79,6 @@ std::string entryLine(const Entry& e) {
             return line + "dropped, it starts after 10 hours, the longest the importer makes";
     }
     return line;
-}
-
-std::string checkPlayable(const std::string& scoreText, bool trill) {
-    Score loaded;
-    LineReader reader;
-    for (std::size_t at = 0; at < scoreText.size(); at += scoreBlockSize) {
-        readScoreBlock(reader, std::string_view(scoreText).substr(at, scoreBlockSize), loaded);
-    }
-    finishScoreLines(reader, loaded);
-    parseScore(loaded);
-    return checkScore(loaded, trill ? trill::rules : threeVoice::rules);
 }
 
 std::string describe(const midi::File& file, const Options& options) {
@@ -132,12 +114,8 @@ std::string describe(const midi::File& file, const Options& options) {
         out += format("track %d", track + 1);
         if (!name.empty()) out += " \"" + name + "\"";
         out += format(" channel %d: %zu notes, %s to %s, at most %d at once; ", channel + 1, g.notes,
-                      noteName(g.low).c_str(), noteName(g.high).c_str(), most);
-        const bool selected =
-            (options.tracks.empty() ||
-             (static_cast<std::size_t>(track) < options.tracks.size() && options.tracks[track])) &&
-            options.channels[channel] && (channel != percussionChannel || options.drums);
-        if (!selected) {
+                      keyText(g.low).c_str(), keyText(g.high).c_str(), most);
+        if (!imported(options, track, channel)) {
             out += channel == percussionChannel && !options.drums ? "percussion, left out (--drums)\n"
                                                                   : "left out\n";
             continue;

@@ -1,13 +1,23 @@
-// The stages of planning a score, shared by the importer's own files.
+// The stages of planning a score, in the order plan() runs them: prepare
+// the tones, choose the grid, allocate the voices, write the rows. Shared by
+// the importer's own files.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "importer/importer.h"
+#include "score/play_rules.h"
 
 namespace pitchime::importer {
+
+inline const PlayRules& rulesFor(const Options& options) {
+    return options.trill ? trillRules : threeVoiceRules;
+}
+
+// ---- Tones: filters, times, pedal and range ----
 
 // A note as the importer sees it: in microseconds through the tempo map,
 // with its pedal-held tail, at the pitch it will be played at.
@@ -15,10 +25,24 @@ struct Tone {
     std::int64_t startUs = 0;
     std::int64_t keyEndUs = 0;  // where its key was let go
     std::int64_t endUs = 0;     // where it stops sounding (pedal, >= keyEndUs)
-    std::uint32_t note = 0;     // index in midi::File::notes
-    std::uint8_t pitch = 0;     // as played
+    std::uint16_t track = 0;    // as in the file
+    std::uint8_t channel = 0;
+    std::uint8_t key = 0;
+    std::uint8_t velocity = 0;
+    std::uint8_t pitch = 0;  // as played
     bool drum = false;
 };
+
+// The line of the report for a tone that is not played as written.
+inline Entry entryFor(const Tone& t, Fate fate) {
+    return Entry{.startUs = t.startUs,
+                 .track = t.track,
+                 .channel = t.channel,
+                 .key = t.key,
+                 .played = t.pitch,
+                 .fate = fate,
+                 .drum = t.drum};
+}
 
 struct Prepared {
     std::vector<Tone> tones;  // by startUs, then the file's order
@@ -29,21 +53,45 @@ struct Prepared {
     std::array<std::size_t, 16> bends{};  // pitch bends not played, by channel
 };
 
-// Filters, times, pedal and range.
 Prepared prepare(const midi::File& file, const Options& options);
 
-// The grid: the length of the unit every time is rounded to, as the
-// sixty-fourth note of a BPM.
+// ---- The grid: the unit every time is rounded to ----
+
+// The length of the unit as the sixty-fourth note of a BPM.
 struct Grid {
     std::int32_t bpm = 0;
     std::int32_t sixtyFourthMs = 0;
-    std::int64_t unitUs = 0;  // one sixty-fourth, or a cycle of two for the alternating player
+    std::int64_t unitUs = 0;  // one step of the player: a sixty-fourth, or two for the trill player
 };
 
 Grid chooseGrid(const std::vector<Tone>& tones, const Options& options);
 
 // The nearest whole unit to `us`.
 inline std::int64_t toUnits(std::int64_t us, std::int64_t unitUs) { return (us + unitUs / 2) / unitUs; }
+
+// ---- Allocation: which tones get one of the player's voices ----
+
+// A stretch of one voice, in units: a note, or the silence before a note
+// repeated at the same pitch.
+struct Segment {
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    std::uint8_t pitch = 0;
+    bool gap = false;
+};
+
+struct Allocation {
+    std::vector<std::vector<Segment>> voices;  // the voices used
+    std::vector<Entry> entries;                // tones cut short, dropped or merged
+    std::size_t kept = 0;                      // tones played, whole or cut
+    std::size_t pedalCut = 0;                  // tones whose pedal hold ended early
+    std::int64_t maxOnsetErrorUs = 0;          // over the tones played
+};
+
+// Places the tones on the grid in the voices the player has.
+Allocation allocate(const std::vector<Tone>& tones, const Grid& grid, const Options& options);
+
+// ---- Rows: the score's text ----
 
 // How a span of units is cut into rows the player can play.
 struct RowSpans {
@@ -52,8 +100,20 @@ struct RowSpans {
     std::int32_t largest = 0;
     std::array<std::int32_t, 65> lengthValue{};  // by units of one row, 0 if none
 };
-const RowSpans& rowSpans(bool trill);
+const RowSpans& rowSpans(const PlayRules& rules);
 std::int64_t rowsFor(const RowSpans& spans, std::int64_t units);
 std::int32_t nextSpan(const RowSpans& spans, std::int64_t units);
+
+struct Rows {
+    std::string text;  // the score
+    std::size_t count = 0;
+    std::int32_t part = 0;
+    std::int64_t endUnits = 0;  // where the closing silence starts
+};
+
+// The voices in columns, highest line first, and a row for every stretch in
+// which no voice changes, cut into lengths the player has, then a closing
+// silence.
+Rows writeRows(const std::vector<std::vector<Segment>>& voices, const Grid& grid, const Options& options);
 
 }  // namespace pitchime::importer

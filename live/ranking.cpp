@@ -1,6 +1,6 @@
 #include "live/ranking.h"
 
-#include "importer/importer.h"
+#include "score/notes.h"
 
 namespace pitchime::ranking {
 
@@ -38,8 +38,8 @@ void order(std::span<Candidate> all, std::size_t voices) {
 }
 
 int octavesIntoRange(int pitch) {
-    if (pitch < importer::lowestPlayableNote) return (importer::lowestPlayableNote - pitch + 11) / 12;
-    if (pitch > importer::highestPlayableNote) return -((pitch - importer::highestPlayableNote + 11) / 12);
+    if (pitch < lowestCountedNote) return (lowestCountedNote - pitch + 11) / 12;
+    if (pitch > highestNote) return -((pitch - highestNote + 11) / 12);
     return 0;
 }
 

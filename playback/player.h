@@ -19,17 +19,14 @@ struct Player {
 
 namespace threeVoice {
 void play(Run& run);
-inline constexpr PlayRules rules{.maxPart = 3, .minRowValues = 0, .noteColumns = NoteColumns::voiceColumns};
 }  // namespace threeVoice
 
 namespace trill {
 void play(Run& run);
-inline constexpr PlayRules rules{
-    .maxPart = INT32_MAX, .minRowValues = 3, .noteColumns = NoteColumns::firstTwo};
 }  // namespace trill
 
-inline constexpr Player threeVoicePlayer{threeVoice::play, threeVoice::rules};
-inline constexpr Player trillPlayer{trill::play, trill::rules};
+inline constexpr Player threeVoicePlayer{threeVoice::play, threeVoiceRules};
+inline constexpr Player trillPlayer{trill::play, trillRules};
 
 // Sets run.sixtyFourthMs from the loaded score's BPM.
 void setTempo(Run& run);
@@ -40,7 +37,8 @@ void writeNoteCount(Run& run, std::int32_t note, int address);
 
 // The time of a row, and the tempo figures kept of it.
 namespace rowTiming {
-// 64 / L sixty-fourth notes, as printed and (in the three-voice player) waited.
+// The row as the three-voice player plays it, 64 / L sixty-fourth notes:
+// waited by that player, printed by both.
 std::int32_t durationMs(const Run& run, std::int32_t lengthValue);
 // Stamps the end, prints "REAL:\t" and the elapsed ticks with two line ends,
 // adds the row's quarter-note time to quarterSum, and reports a board that

@@ -18,7 +18,7 @@ void writeNoteCount(Run& run, std::int32_t note, int address) {
 namespace rowTiming {
 
 std::int32_t durationMs(const Run& run, std::int32_t lengthValue) {
-    return (64 / lengthValue) * run.sixtyFourthMs;
+    return rowSixtyFourths(threeVoiceRules, lengthValue) * run.sixtyFourthMs;
 }
 
 void finish(Run& run, std::int32_t lengthValue, std::size_t row) {

@@ -1,4 +1,4 @@
-// The alternating-pitch player: counter 0 alone, switching between the
+// The trill player: counter 0 alone, switching between the
 // notes of voice columns 0 and 1 every sixty-fourth note.
 #include "common/console.h"
 #include "platform/platform.h"
@@ -28,8 +28,8 @@ void play(Run& run) {
         }
         console::lineInt("", rowTiming::durationMs(run, length));
 
-        // Cycles of two sixty-fourth notes; 32 / L of them.
-        for (std::int32_t cycle = 32 / length; cycle > 0; --cycle) {
+        // Steps of two sixty-fourth notes, one for each note.
+        for (std::int32_t step = rowSteps(trillRules, length); step > 0; --step) {
             sound(run, row[0]);
             sound(run, row[1]);
         }

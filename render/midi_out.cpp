@@ -7,7 +7,6 @@ namespace pitchime::render {
 
 namespace {
 
-constexpr int counters = 3;
 constexpr std::uint8_t velocity = 96;
 constexpr std::uint8_t squareLead = 80;         // General MIDI program 81, "Lead 1 (square)"
 constexpr std::int32_t longestTempoMs = 16777;  // a quarter must fit the 24-bit tempo in microseconds

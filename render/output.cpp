@@ -29,48 +29,22 @@ bool endsWith(std::string_view path, std::string_view ending) {
 
 // At most how many register writes the player makes for `score`:
 // the run control words, then per row a control word and a two-byte count
-// for each of three counters, or the alternating player's two counts every
-// sixty-fourth.
-std::size_t writesBound(const Score& score, bool alternating) {
+// for each of three counters, or the trill player's two counts every step.
+std::size_t writesBound(const Score& score, bool trill) {
     std::size_t bound = 3;
     for (std::size_t r = 0; r < score.rowCount(); ++r) {
         const std::int32_t length = score.row(r)[static_cast<std::size_t>(score.part)];
-        bound +=
-            alternating ? (length >= 1 && length <= 32 ? 4 * static_cast<std::size_t>(32 / length) : 0) : 9;
+        bound += trill ? 4 * static_cast<std::size_t>(rowSteps(trillRules, length)) : 9;
     }
     return bound;
 }
 
-// A name for a temporary file: beside `path` when it is given, else in the
-// system's temporary directory.
-std::string temporaryPath(const std::string& path) {
-    std::random_device random;
-    const std::string suffix = ".pitchime-" + std::to_string(random()) + ".tmp";
-    if (!path.empty()) return path + suffix;
+// A name for a temporary file in the system's temporary directory.
+std::string temporaryPath() {
     std::error_code ec;
     const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-    return (ec ? std::filesystem::path(".") : dir).string() + "/render" + suffix;
-}
-
-std::string reason(const std::error_code& ec) { return ec.message(); }
-
-// Writes `bytes` to a temporary file beside `path` and renames it to
-// `path`, so that `path` is whole or untouched. Returns "" or why not.
-std::string writeWhole(const char* path, const std::string& bytes) {
-    const std::string temporary = temporaryPath(path);
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) return std::strerror(errno);
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const int savedErrno = errno;
-    const bool closed = std::fclose(file) == 0;
-    std::error_code ec;
-    if (written && closed) {
-        std::filesystem::rename(temporary, path, ec);
-        if (!ec) return "";
-    }
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    return ec ? reason(ec) : std::strerror(written ? errno : savedErrno);
+    return (ec ? std::filesystem::path(".") : dir).string() + "/render.pitchime-" +
+           std::to_string(std::random_device()()) + ".tmp";
 }
 
 std::string copyToStdout(const std::string& path) {
@@ -96,10 +70,10 @@ Format formatOf(std::string_view path) {
     return Format::unknown;
 }
 
-NotesOutcome renderToNotes(Run& run, const Player& player, bool alternating, Format format, const char* path,
-                           const std::string& tune, std::FILE* trace) {
+NotesOutcome renderToNotes(Run& run, const Player& player, Format format, const std::string& tune,
+                           std::FILE* trace) {
     NotesOutcome outcome;
-    const std::size_t bound = writesBound(run.score, alternating);
+    const std::size_t bound = writesBound(run.score, player.rules.trill);
     if (bound > maxWrites) {
         outcome.error = "the score is too long for a MIDI file or a piano roll";
         return outcome;
@@ -116,20 +90,17 @@ NotesOutcome renderToNotes(Run& run, const Player& player, bool alternating, For
     }
     const std::vector<Tone> tones = tonesOf(played.writes, played.playedUs);
     outcome.notes = tones.size();
-    bool used[3] = {};
+    bool used[counters] = {};
     for (const Tone& tone : tones) used[tone.counter] = true;
-    outcome.counters = static_cast<int>(std::count(used, used + 3, true));
-    const RollHeading heading{tune, alternating ? "pitchime-trill" : "pitchime", run.score.bpm};
-    const std::string bytes = format == Format::midi ? midiFile(tones, played.playedUs, run.sixtyFourthMs)
-                                                     : pianoRoll(tones, played.playedUs, heading);
-    if (std::string problem = writeWhole(path, bytes); !problem.empty()) {
-        outcome.error = std::string("cannot write ") + path + ": " + problem;
-    }
+    outcome.counters = static_cast<int>(std::count(used, used + counters, true));
+    const RollHeading heading{tune, player.rules.trill ? "pitchime-trill" : "pitchime", run.score.bpm};
+    outcome.bytes = format == Format::midi ? midiFile(tones, played.playedUs, run.sixtyFourthMs)
+                                           : pianoRoll(tones, played.playedUs, heading);
     return outcome;
 }
 
 Outcome renderWavToStdout(Run& run, const Player& player, std::int32_t sampleRate, std::FILE* trace) {
-    const std::string temporary = temporaryPath("");
+    const std::string temporary = temporaryPath();
     Outcome outcome = renderToWav(run, player, temporary.c_str(), sampleRate, trace);
     if (outcome.error.empty()) {
         if (std::string problem = copyToStdout(temporary); !problem.empty()) outcome.error = problem;

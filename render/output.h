@@ -1,6 +1,6 @@
 // What pitchime-render writes, chosen by the output's name: the board's
 // sound as a WAV file, or what the board plays as a MIDI file or a piano
-// roll. A MIDI file or piano roll appears whole or not at all.
+// roll.
 #pragma once
 
 #include <cstdint>
@@ -22,18 +22,19 @@ inline constexpr const char* formatEndings = ".wav, .mid or .svg";
 Format formatOf(std::string_view path);
 
 struct NotesOutcome {
-    std::string error;  // "" when the file was written
+    std::string error;  // "" when the file was made
+    std::string bytes;  // the file
     std::int64_t playedUs = 0;
     std::size_t notes = 0;
     int counters = 0;  // counters that sounded
 };
 
-// Plays the run's loaded score with `player` (`alternating` for the trill player)
-// as renderToWav does, and writes the tones the board played to `path` as a
-// MIDI file or a piano roll headed by the name of the tune, `tune`. The row and register trace
-// goes to `trace`, or nowhere when it is null.
-NotesOutcome renderToNotes(Run& run, const Player& player, bool alternating, Format format, const char* path,
-                           const std::string& tune, std::FILE* trace);
+// Plays the run's loaded score with `player` as renderToWav does, and makes
+// of the tones the board played a MIDI file or a piano roll headed by the
+// name of the tune, `tune`. The row and register trace goes to `trace`, or
+// nowhere when it is null.
+NotesOutcome renderToNotes(Run& run, const Player& player, Format format, const std::string& tune,
+                           std::FILE* trace);
 
 // Renders the WAV file to a temporary file, then copies it to standard
 // output, which carries bytes unchanged from then on. The temporary file is

@@ -7,12 +7,12 @@
 
 #include "board/divisor_table.h"
 #include "score/check.h"
+#include "score/notes.h"
 
 namespace pitchime::render {
 
 namespace {
 
-constexpr int counters = 3;
 constexpr double pxPerSecond = 160;
 constexpr std::int64_t systemUs = 10'000'000;
 constexpr double rowPx = 12;
@@ -24,7 +24,6 @@ constexpr double gapPx = 20;   // between systems, with the bar numbers
 constexpr double minWidthPx = 600;
 
 constexpr const char* colours[counters] = {"#1f6fb4", "#d0302c", "#2a9a3a"};
-constexpr const char* keyNames[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
 
 void add(std::string& out, const char* format, ...) {
     char line[512];
@@ -58,8 +57,7 @@ std::string escaped(const std::string& text) {
     return out;
 }
 
-std::string keyName(int key) { return keyNames[key % 12] + std::to_string(key / 12 - 1); }
-bool blackKey(int key) { return std::string_view(keyNames[key % 12]).size() == 2; }
+bool blackKey(int key) { return noteName(key)[1] == '#'; }
 // `us` rounded up to whole units, at least one.
 std::int64_t wholeUnits(std::int64_t us, std::int64_t unitUs) {
     return std::max<std::int64_t>(1, (us + unitUs - 1) / unitUs) * unitUs;
@@ -170,7 +168,7 @@ std::string pianoRoll(std::span<const Tone> tones, std::int64_t endUs, const Rol
                     y + rowPx);
             if (key % 12 == 0 || played[key]) {
                 add(svg, "<text x=\"-4\" y=\"%.1f\" class=\"key\"%s>%s</text>\n", y + rowPx - 1.5,
-                    key % 12 == 0 ? " font-weight=\"bold\"" : "", keyName(key).c_str());
+                    key % 12 == 0 ? " font-weight=\"bold\"" : "", noteName(key).c_str());
             }
         }
         for (const auto& [restFrom, restTo] : silent) {

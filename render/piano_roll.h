@@ -26,9 +26,9 @@ struct RollHeading {
 inline bool musicalTempo(std::int32_t bpm) { return bpm >= 30 && bpm <= 300; }
 
 // Every tone is a bar of its own (class "note cN" for counter N) in the row
-// of its nearest key, so the alternating player's sixty-fourths show as two
+// of its nearest key, so the trill player's sixty-fourths show as two
 // interleaved lanes of short bars. The count of notes below the board's
-// range (the alternating player's rest, note 0) is no key: it is drawn as a
+// range (the trill player's rest, note 0) is no key: it is drawn as a
 // rest, as is any stretch where no counter sounds a note (a faint band,
 // class "rest"). Rows of black keys are shaded, every C has a line and a
 // name (C4 is MIDI key 60, middle C), as does every key played.

@@ -10,8 +10,6 @@ namespace pitchime::render {
 
 namespace {
 
-constexpr int counters = 3;
-
 // The count `counter` sounds as a square wave: the one it will take at the
 // end of its current half-cycle if one is waiting, else the one it runs
 // with; 0 when it sounds none (stopped, waiting for a count, or not in

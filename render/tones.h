@@ -8,12 +8,16 @@
 #include <span>
 #include <vector>
 
+#include "vboard/pit8254.h"
 #include "vboard/vboard.h"
 
 namespace pitchime::render {
 
+// The 8254's counters, each a voice of the board.
+inline constexpr int counters = static_cast<int>(pit8254::Chip{}.counters.size());
+
 struct Tone {
-    int counter = 0;           // 0 to 2
+    int counter = 0;           // 0 to counters - 1
     std::int64_t startUs = 0;  // the register write that started it
     std::int64_t endUs = 0;    // the write that changed or stopped it, or the end of play
     std::int32_t count = 0;    // 2 to 65536

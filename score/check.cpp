@@ -13,14 +13,10 @@ __attribute__((format(printf, 2, 3)))
 #endif
 std::string
 problem(std::size_t fileLine, const char* fmt, ...) {
-    char what[160];
     va_list args;
     va_start(args, fmt);
-    std::vsnprintf(what, sizeof what, fmt, args);
+    std::string text = lineMessage("Score error", fileLine, fmt, args);
     va_end(args);
-    char text[220];
-    std::snprintf(text, sizeof text, "Score error: line %" PRIu64 ": %s",
-                  static_cast<std::uint64_t>(fileLine), what);
     return text;
 }
 
@@ -61,6 +57,15 @@ const char* separatorHint(std::string_view line) {
 
 }  // namespace
 
+std::string lineMessage(const char* kind, std::size_t fileLine, const char* fmt, std::va_list args) {
+    char what[240];
+    std::vsnprintf(what, sizeof what, fmt, args);
+    char text[300];
+    std::snprintf(text, sizeof text, "%s: line %" PRIu64 ": %s", kind, static_cast<std::uint64_t>(fileLine),
+                  what);
+    return text;
+}
+
 std::int32_t sixtyFourthMsFor(std::int32_t bpm) {
     // 16 * bpm in 64 bits cannot overflow; the quotient is truncated.
     if (bpm < 1) return 0;
@@ -88,8 +93,7 @@ std::string checkScore(const Score& s, const PlayRules& rules) {
     // Rows need the length column PART and, for the trill player, three values.
     std::size_t needed = static_cast<std::size_t>(s.part) + 1;
     if (needed < static_cast<std::size_t>(rules.minRowValues)) needed = rules.minRowValues;
-    const std::size_t noteColumns =
-        rules.noteColumns == NoteColumns::voiceColumns ? static_cast<std::size_t>(s.part) : 2;
+    const auto noteColumns = static_cast<std::size_t>(rules.trill ? rules.voices : s.part);
 
     for (std::size_t r = 0; r < s.rowCount(); ++r) {
         ScoreRow row = s.row(r);

@@ -1,6 +1,5 @@
 #include "score/warnings.h"
 
-#include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <string_view>
@@ -63,27 +62,22 @@ struct Collector {
             ++left;
             return;
         }
-        char what[240];
         va_list args;
         va_start(args, fmt);
-        std::vsnprintf(what, sizeof what, fmt, args);
+        lines.push_back(lineMessage("Score warning", fileLine, fmt, args));
         va_end(args);
-        char text[300];
-        std::snprintf(text, sizeof text, "Score warning: line %" PRIu64 ": %s",
-                      static_cast<std::uint64_t>(fileLine), what);
-        lines.emplace_back(text);
     }
 };
 
 int asInt(std::int32_t v) { return static_cast<int>(v); }
 
 // Whether the player sounds column c (from 0) of a row.
-bool isPlayed(std::size_t c, std::int32_t part, bool alternating) {
+bool isPlayed(std::size_t c, std::int32_t part, bool trill) {
     const auto length = static_cast<std::size_t>(part);
-    return alternating ? c < 2 || c == length : c <= length;
+    return trill ? c < 2 || c == length : c <= length;
 }
 
-void headerWarnings(Collector& out, const Score& s, bool alternating) {
+void headerWarnings(Collector& out, const Score& s, bool trill) {
     const std::int32_t bpm = readNumber(s.line(0));
     if (sixtyFourthMsFor(bpm) == 0)
         out.add(1, "BPM is %d, above 3750: a sixty-fourth note lasts 0 ms, so every row lasts 0 ms",
@@ -92,19 +86,19 @@ void headerWarnings(Collector& out, const Score& s, bool alternating) {
     const bool partIsText = classify(s.line(1)) == Reading::notANumber;
     const std::string partText = partIsText ? "PART " + quoted(s.line(1)) + " is not a number, it reads as 0"
                                             : "PART is " + std::to_string(s.part);
-    if (!alternating && s.part == 0) out.add(2, "%s, so no voice sounds", partText.c_str());
-    if (alternating && s.part < 2)
+    if (!trill && s.part == 0) out.add(2, "%s, so no voice sounds", partText.c_str());
+    if (trill && s.part < 2)
         out.add(2, "%s: the length value is read from column %d, which this program also plays as a note",
                 partText.c_str(), asInt(s.part) + 1);
-    if (alternating && s.part == 3)
+    if (trill && s.part == 3)
         out.add(2, "PART is 3: this program alternates columns 1 and 2 and does not play column 3");
-    if (alternating && s.part > 3)
+    if (trill && s.part > 3)
         out.add(2, "PART is %d: this program alternates columns 1 and 2 and does not play columns 3 to %d",
                 asInt(s.part), asInt(s.part));
 
-    // Note 0 is no rest for the alternating player: a column of nothing
+    // Note 0 is no rest for the trill player: a column of nothing
     // but zeros is the lowest count the board plays.
-    for (std::size_t c = 0; alternating && c < 2; ++c) {
+    for (std::size_t c = 0; trill && c < 2; ++c) {
         if (c == static_cast<std::size_t>(s.part)) continue;
         bool allZero = true;
         for (std::size_t r = 0; r < s.rowCount() && allZero; ++r) allZero = s.row(r)[c] == 0;
@@ -116,19 +110,20 @@ void headerWarnings(Collector& out, const Score& s, bool alternating) {
     }
 }
 
-void lengthWarning(Collector& out, std::size_t fileLine, std::int32_t length, bool alternating) {
-    // The sixty-fourth notes the row really lasts: the alternating player
+void lengthWarning(Collector& out, std::size_t fileLine, std::int32_t length, const PlayRules& rules) {
+    // The sixty-fourth notes the row really lasts: the trill player
     // sounds them in pairs.
-    const std::int32_t sixtyFourths = alternating ? 2 * (32 / length) : 64 / length;
+    const std::int32_t sixtyFourths = rowSixtyFourths(rules, length);
+    const bool trill = rules.trill;
     if (static_cast<std::int64_t>(sixtyFourths) * length == 64) return;
-    if (sixtyFourths == 0 && !alternating) {
+    if (sixtyFourths == 0 && !trill) {
         out.add(fileLine, "length value %d is above 64: the row lasts 0 ms", asInt(length));
     } else if (sixtyFourths == 0) {
         out.add(fileLine,
                 "length value %d is above 32: this program plays sixty-fourth notes in pairs, so the row "
                 "lasts 0 ms",
                 asInt(length));
-    } else if (!alternating) {
+    } else if (!trill) {
         out.add(fileLine,
                 "length value %d does not divide 64: the row lasts %d sixty-fourth note%s (64 / %d, "
                 "rounded down)",
@@ -141,18 +136,19 @@ void lengthWarning(Collector& out, std::size_t fileLine, std::int32_t length, bo
     }
 }
 
-void rowWarnings(Collector& out, const Score& s, std::size_t r, bool alternating) {
+void rowWarnings(Collector& out, const Score& s, std::size_t r, const PlayRules& rules) {
+    const bool trill = rules.trill;
     const std::size_t fileLine = r + 3;
     std::string_view rest = s.line(r + 2);
     for (std::size_t c = 0;; ++c) {
         const std::size_t comma = rest.find(',');
         const std::string_view text = rest.substr(0, comma);
-        if (isPlayed(c, s.part, alternating)) {
+        if (isPlayed(c, s.part, trill)) {
             const Reading reading = classify(text);
             if (reading == Reading::notANumber) {
                 out.add(fileLine, "column %d is %s, not a number: it reads as 0, %s", static_cast<int>(c) + 1,
                         quoted(text).c_str(),
-                        alternating ? "note 0 (a buzz of about 18 Hz), not a rest" : "a rest");
+                        trill ? "note 0 (a buzz of about 18 Hz), not a rest" : "a rest");
             } else if (reading == Reading::textAfterNumber) {
                 out.add(fileLine, "column %d is %s: it reads as %d, the text after the number is ignored",
                         static_cast<int>(c) + 1, quoted(text).c_str(), asInt(readNumber(text)));
@@ -161,19 +157,18 @@ void rowWarnings(Collector& out, const Score& s, std::size_t r, bool alternating
         if (comma == std::string_view::npos) break;
         rest.remove_prefix(comma + 1);
     }
-    lengthWarning(out, fileLine, s.row(r)[static_cast<std::size_t>(s.part)], alternating);
+    lengthWarning(out, fileLine, s.row(r)[static_cast<std::size_t>(s.part)], rules);
 }
 
 }  // namespace
 
 std::vector<std::string> scoreWarnings(const Score& s, const PlayRules& rules, std::size_t limit) {
-    // The alternating player names the note columns it plays; the
+    // The trill player names the note columns it plays; the
     // three-voice player plays the PART columns, where 0 is a rest.
-    const bool alternating = rules.noteColumns == NoteColumns::firstTwo;
     Collector out;
     out.limit = limit;
-    headerWarnings(out, s, alternating);
-    for (std::size_t r = 0; r < s.rowCount(); ++r) rowWarnings(out, s, r, alternating);
+    headerWarnings(out, s, rules.trill);
+    for (std::size_t r = 0; r < s.rowCount(); ++r) rowWarnings(out, s, r, rules);
     if (out.left > 0) out.lines.push_back("Score warning: and " + std::to_string(out.left) + " more");
     return out.lines;
 }

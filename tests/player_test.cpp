@@ -66,8 +66,8 @@ TABLE_TEST(VirtualSession, Plays, test::blocks("data/sessions.txt")) {
     char* argv[] = {program.data(), scorePath.data(), nullptr};
     allocationsInPlay = 0;
     EXPECT_EQ(runSession(run, 2, argv,
-                         program == "pitchime" ? Player{counted<threeVoice::play>, threeVoice::rules}
-                                               : Player{counted<trill::play>, trill::rules}),
+                         program == "pitchime" ? Player{counted<threeVoice::play>, threeVoiceRules}
+                                               : Player{counted<trill::play>, trillRules}),
               0);
     console::setStream(nullptr);
     std::string printed;

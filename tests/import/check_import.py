@@ -8,12 +8,14 @@ moves or drops, its onset, the tune's length, the top line.
 
 A case is a [name] line, then lines of the MIDI file (tpq N, tempo TICK US,
 note TRACK CHANNEL KEY START END VELOCITY, control TRACK CHANNEL TICK NUMBER
-VALUE, raw BYTES-IN-HEX, or abc FILE), `run OPTIONS` and expectations:
-status N, line TEXT (a line of standard error), bpm N, voices N, and the
-properties all-kept, top-kept, onset MS, length PERCENT, cut-short (the file
-is, so only the lines are checked). Every note not played must be reported
-on its own line in any case."""
+VALUE, raw BYTES-IN-HEX, or abc FILE), `run OPTIONS`, `in`/`out PATH` (given
+instead of the file made/the output, named IN.mid/OUT.txt in lines) and
+expectations: status N, line TEXT (a line of standard error), bpm N, voices
+N, and the properties all-kept, top-kept, onset MS, length PERCENT,
+cut-short (the file is, so only the lines are checked). Every note not
+played must be reported on its own line in any case."""
 import os
+import re
 import shlex
 import subprocess
 import sys
@@ -102,7 +104,7 @@ def listed_notes(midi, tools):
 def played_notes(score, trill, tools):
     """What the board plays for a score, as pitchime-render's MIDI file of
     it lists it: (key, onset ms) and the end of the last note. The
-    alternating player's pitches take turns by sixty-fourths, so there a
+    trill player's pitches take turns by sixty-fourths, so there a
     pitch starts in the first cycle of two in which it sounds after one in
     which it did not; key 14 there is its rest (note 0)."""
     bpm, part = (int(v) for v in open(score).read().split("\n")[:2])
@@ -134,12 +136,13 @@ def check(case, folder, tools, work):
     midi, out = os.path.join(work, case["name"] + ".mid"), os.path.join(work, case["name"] + ".txt")
     make_midi(case, folder, tools, midi)
     options = shlex.split(case["run"][0]) if case["run"] else []
-    run = subprocess.run([tools["import"], *options, midi, out], capture_output=True, text=True)
     expect = dict((w, r) for w, r in case["expect"] if w != "line")
+    given = [os.path.join(work, expect[w]) if w in expect else path for w, path in (("in", midi), ("out", out))]
+    run = subprocess.run([tools["import"], *options, *given], capture_output=True, text=True)
     problems = []
     if run.returncode != int(expect.get("status", 0)):
         problems.append(f"exit status {run.returncode}: {run.stderr}")
-    errors = run.stderr.replace(midi, "IN.mid").splitlines()
+    errors = run.stderr.replace(given[0], "IN.mid").replace(given[1], "OUT.txt").splitlines()
     problems += [f"no line '{r}' in:\n{run.stderr}" for w, r in case["expect"] if w == "line" and r not in errors]
     if run.returncode != 0 or "cut-short" in expect:  # midicsv reads past the end of a file cut short
         if run.returncode != 0 and os.path.exists(out):
@@ -147,7 +150,10 @@ def check(case, folder, tools, work):
         return problems
 
     trill = "--trill" in options
-    shift = int(options[options.index("--transpose") + 1]) if "--transpose" in options else 0
+    transpose = dict(zip(options, options[1:])).get("--transpose", "0")
+    if transpose == "auto":  # the shift chosen, as the summary tells it
+        transpose = re.search(r"; transposed ([-+]\d+);", run.stderr + "; transposed +0;").group(1)
+    shift = int(transpose)
     played, length, bpm, part = played_notes(out, trill, tools)
     for word in ("bpm", "voices"):
         if word in expect and int(expect[word]) != (bpm if word == "bpm" else part):
@@ -172,6 +178,8 @@ def check(case, folder, tools, work):
         free.remove(best)
         worst = max(worst, abs(best[1] - n["start"]))
         n["kept"] = True
+    if free and "--drums" not in options:  # played, so the file must have it
+        problems.append(f"{len(free)} notes played that the file does not have, first {free[0]}")
     for n in unmatched:
         head = f"track {n['track'] + 1} channel {n['channel'] + 1} note {NAMES[n['key'] % 12]}{n['key'] // 12 - 1} ({n['key']}):"
         if not any(head in line and ("dropped" in line or "merged" in line) for line in errors):

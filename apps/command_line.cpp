@@ -1,0 +1,98 @@
+#include "apps/command_line.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+namespace pitchime::apps {
+
+int commandLineError(const Program& program, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n%sTry '%s --help' for more.\n", program.name, message.c_str(),
+                 program.usage, program.name);
+    return 2;
+}
+
+int failure(const Program& program, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", program.name, message.c_str());
+    return 1;
+}
+
+int readArguments(const Program& program, std::span<const Option> options, int argc, char** argv,
+                  std::vector<const char*>& operands, const OptionHandler& handle) {
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            operands.push_back(argv[i]);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || (program.dashH && arg == "-h")) {
+            std::printf("%s\n%s", program.usage, program.help);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("%s %s\n", program.name, program.version);
+            return 0;
+        }
+        const auto named = [&](const Option& o) {
+            return arg == o.name || (o.takesValue && arg.starts_with(o.name) && arg.size() > o.name.size() &&
+                                     arg[o.name.size()] == '=');
+        };
+        const auto option = std::find_if(options.begin(), options.end(), named);
+        if (option == options.end())
+            return commandLineError(program, "unknown option '" + std::string(arg) + "'");
+        const char* value = nullptr;
+        if (option->takesValue && arg == option->name) {
+            value = i + 1 < argc ? argv[++i] : nullptr;
+            if (value == nullptr)
+                return commandLineError(program, std::string(option->name) + " needs a value");
+        } else if (option->takesValue) {
+            value = argv[i] + option->name.size() + 1;
+        }
+        if (const std::string problem = handle(option->name, value); !problem.empty())
+            return commandLineError(program, problem);
+    }
+    return -1;
+}
+
+std::string writeWhole(const char* path, std::string_view bytes) {
+    namespace fs = std::filesystem;
+    const std::string temporary =
+        std::string(path) + ".pitchime-" + std::to_string(std::random_device()()) + ".tmp";
+    const auto cannot = [path](const std::string& why) {
+        return std::string("cannot write ") + path + ": " + why;
+    };
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) return cannot(std::strerror(errno));
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    int error = errno;
+    if (std::fclose(file) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    std::error_code ec;
+    if (written) {
+        fs::rename(temporary, path, ec);
+        // Some systems refuse to rename over an existing file.
+        if (ec && fs::is_regular_file(path)) {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+            ec.clear();
+            fs::rename(temporary, path, ec);
+        }
+        if (!ec) return "";
+    }
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    return cannot(ec ? ec.message() : std::strerror(error));
+}
+
+}  // namespace pitchime::apps

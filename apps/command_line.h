@@ -1,0 +1,55 @@
+// What the programs that take options share: the loop over their
+// arguments, the lines that tell a wrong command line or a failure, and an
+// output file that appears whole or not at all.
+#pragma once
+
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pitchime::apps {
+
+struct Program {
+    const char* name;     // what each of its messages starts with
+    const char* usage;    // its usage lines, each ended by a line end
+    const char* help;     // what --help prints after the usage and a blank line
+    const char* version;  // what --version prints after the name
+    bool dashH = false;   // -h prints the help too
+};
+
+// An option: its name, and whether it takes a value, given as the next
+// argument (--name VALUE) or after '=' (--name=VALUE).
+struct Option {
+    std::string_view name;
+    bool takesValue = false;
+};
+
+// Prints "NAME: MESSAGE", the usage and where to find help on standard
+// error. Returns 2, the exit status of a wrong command line.
+int commandLineError(const Program& program, const std::string& message);
+
+// Prints "NAME: MESSAGE" on standard error. Returns 1, the exit status of a
+// failure.
+int failure(const Program& program, const std::string& message);
+
+// Takes one option of the command line with its value (null for an option
+// that takes none). Returns "" to go on, else what is wrong with it.
+using OptionHandler = std::function<std::string(std::string_view name, const char* value)>;
+
+// Reads the arguments in order. An argument that does not start with '-',
+// a lone "-", and every argument after "--" is an operand, added to
+// `operands`; --help (and -h where the program takes it) and --version print
+// on standard output and end the reading; each of `options` goes to
+// `handle`. Returns -1 to go on, else the exit status: 0 after --help or
+// --version, 2 for a wrong command line, told on standard error.
+int readArguments(const Program& program, std::span<const Option> options, int argc, char** argv,
+                  std::vector<const char*>& operands, const OptionHandler& handle);
+
+// Writes `bytes` to a new file beside `path` and renames it to `path`, so
+// that `path` is whole or as it was; a file there is replaced, a directory
+// never. Returns "" or "cannot write PATH: why".
+std::string writeWhole(const char* path, std::string_view bytes);
+
+}  // namespace pitchime::apps
