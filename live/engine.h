@@ -3,7 +3,7 @@
 // time, and nextChangeUs says when it next needs one), allocates nothing,
 // and never waits.
 //
-// Voices. Three, one on each counter; or, for the alternating player, two
+// Voices. Three, one on each counter; or, for the trill player, two
 // taking turns on counter 0, each sounding for Settings::trillTurnUs. A note
 // struck while every voice is busy is ranked with the sounding notes
 // (live/ranking.h) and the last one gives up its voice. A note that loses
@@ -89,7 +89,7 @@ struct Engine {
     std::array<Note, maxNotes> notes{};  // in the order they were struck
     int noteCount = 0;
     std::array<Counter, 3> counters{};
-    // The alternating player: the voice sounding on counter 0, until when.
+    // The trill player: the voice sounding on counter 0, until when.
     int turn = 0;
     std::int64_t turnEndsUs = never;
     int started = -1;  // a voice given a note in the current call
