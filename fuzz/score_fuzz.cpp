@@ -33,7 +33,7 @@
 
 #include "board/board_port.h"
 #include "board/write_frame.h"
-#include "common/console.h"
+#include "console/console.h"
 #include "platform/virtual_time.h"
 #include "playback/player.h"
 #include "playback/run.h"

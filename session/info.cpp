@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/console.h"
+#include "console/console.h"
 #include "score/warnings.h"
 #include "version.h"
 

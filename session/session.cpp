@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/console.h"
+#include "console/console.h"
 #include "d2xx/d2xx.h"
 #include "score/check.h"
 #include "session/info.h"

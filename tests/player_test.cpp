@@ -13,7 +13,7 @@
 #include <new>
 #include <string>
 
-#include "common/console.h"
+#include "console/console.h"
 #include "platform/platform.h"
 #include "platform/virtual_time.h"
 #include "session/session.h"
