@@ -146,6 +146,9 @@ int main(int argc, char** argv) {
     if (std::string problem = pitchime::render::loadScore(run, args.score, player); !problem.empty()) {
         return apps::failure(program, problem);
     }
+    // The warnings the players print before READY?, in the same words.
+    for (const std::string& warning : pitchime::scoreWarnings(run.score, player.rules))
+        std::fprintf(stderr, "%s\n", warning.c_str());
     const std::size_t rows = run.score.rowCount();
     const char* const rowsPlural = rows == 1 ? "" : "s";
     if (format != pitchime::render::Format::wav) {
