@@ -26,7 +26,7 @@ int readArguments(const Program& program, std::span<const Option> options, int a
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+        if (optionsEnded || arg.empty() || arg[0] != '-' || (arg == "-" && !program.dashFiles)) {
             operands.push_back(argv[i]);
             continue;
         }
@@ -34,11 +34,11 @@ int readArguments(const Program& program, std::span<const Option> options, int a
             optionsEnded = true;
             continue;
         }
-        if (arg == "--help" || (program.dashH && arg == "-h")) {
+        if (arg == "--help" || (program.shortForms && arg == "-h")) {
             std::printf("%s\n%s", program.usage, program.help);
             return 0;
         }
-        if (arg == "--version") {
+        if (arg == "--version" || (program.shortForms && arg == "-V")) {
             std::printf("%s %s\n", program.name, program.version);
             return 0;
         }
@@ -47,8 +47,14 @@ int readArguments(const Program& program, std::span<const Option> options, int a
                                      arg[o.name.size()] == '=');
         };
         const auto option = std::find_if(options.begin(), options.end(), named);
+        std::error_code unknown;
+        if (option == options.end() && program.dashFiles && std::filesystem::exists(argv[i], unknown)) {
+            operands.push_back(argv[i]);
+            continue;
+        }
         if (option == options.end())
-            return commandLineError(program, "unknown option '" + std::string(arg) + "'");
+            return commandLineError(program, "unknown option '" + std::string(arg) + "'" +
+                                                 (program.dashFiles ? ", and no file of that name" : ""));
         const char* value = nullptr;
         if (option->takesValue && arg == option->name) {
             value = i + 1 < argc ? argv[++i] : nullptr;
@@ -61,6 +67,19 @@ int readArguments(const Program& program, std::span<const Option> options, int a
             return commandLineError(program, problem);
     }
     return -1;
+}
+
+int readScoreArgument(const Program& program, int argc, char** argv, const char*& score) {
+    std::vector<const char*> operands;
+    const int status = readArguments(program, {}, argc, argv, operands, nullptr);
+    score = operands.empty() ? nullptr : operands[0];
+    if (status < 0 && operands.size() > 1) {
+        std::string ignored;
+        for (std::size_t i = 1; i < operands.size(); ++i) ignored += std::string(" ") + operands[i];
+        std::fprintf(stderr, "%s: plays one score; ignoring the arguments after %s:%s\n", program.name, score,
+                     ignored.c_str());
+    }
+    return status;
 }
 
 std::string writeWhole(const char* path, std::string_view bytes) {

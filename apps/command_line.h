@@ -12,11 +12,14 @@
 namespace pitchime::apps {
 
 struct Program {
-    const char* name;     // what each of its messages starts with
-    const char* usage;    // its usage lines, each ended by a line end
-    const char* help;     // what --help prints after the usage and a blank line
-    const char* version;  // what --version prints after the name
-    bool dashH = false;   // -h prints the help too
+    const char* name;         // what each of its messages starts with
+    const char* usage;        // its usage lines, each ended by a line end
+    const char* help;         // what --help prints after the usage and a blank line
+    const char* version;      // what --version prints after the name
+    bool shortForms = false;  // -h and -V as --help and --version
+    // An argument that starts with '-', is no option and names an existing
+    // file is an operand: a score named "-tune.txt" still plays.
+    bool dashFiles = false;
 };
 
 // An option: its name, and whether it takes a value, given as the next
@@ -39,13 +42,20 @@ int failure(const Program& program, const std::string& message);
 using OptionHandler = std::function<std::string(std::string_view name, const char* value)>;
 
 // Reads the arguments in order. An argument that does not start with '-',
-// a lone "-", and every argument after "--" is an operand, added to
-// `operands`; --help (and -h where the program takes it) and --version print
-// on standard output and end the reading; each of `options` goes to
-// `handle`. Returns -1 to go on, else the exit status: 0 after --help or
-// --version, 2 for a wrong command line, told on standard error.
+// a lone "-" (unless the program takes dashFiles), and every argument after
+// "--" is an operand, added to `operands`; --help and --version (and -h and
+// -V where the program takes them) print on standard output and end the
+// reading; each of `options` goes to `handle`. Returns -1 to go on, else the
+// exit status: 0 after --help or --version, 2 for a wrong command line,
+// told on standard error.
 int readArguments(const Program& program, std::span<const Option> options, int argc, char** argv,
                   std::vector<const char*>& operands, const OptionHandler& handle);
+
+// The command line of a player: at most one score, and no options but the
+// help and the version. Sets `score` to the first operand (null for none,
+// when the player asks for it); the operands after it are ignored, which
+// one line on standard error says. Returns as readArguments does.
+int readScoreArgument(const Program& program, int argc, char** argv, const char*& score);
 
 // Writes `bytes` to a new file beside `path` and renames it to `path`, so
 // that `path` is whole or as it was; a file there is replaced, a directory

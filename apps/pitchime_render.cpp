@@ -35,20 +35,24 @@ constexpr const char* help =
     "  .mid  a MIDI file of what the board plays: a track per counter\n"
     "  .svg  a piano roll of what the board plays\n"
     "\n"
-    "  --trill      play as pitchime-trill does: counter 0 alone, alternating\n"
-    "               the first two voice columns every sixty-fourth note\n"
-    "               (default: one counter per voice, as pitchime does)\n"
-    "  --rate HZ    samples a second, 8000 to 192000 (default 48000)\n"
-    "  --trace      print the row and register trace the programs print\n"
-    "  --check      write nothing: print the score's warnings, or why it is\n"
-    "               refused; exit 0 when it plays, 1 when it is refused\n"
-    "  -h, --help   print this help and exit\n"
-    "  --version    print the version and exit\n"
+    "  --trill        play as pitchime-trill does: counter 0 alone, alternating\n"
+    "                 the first two voice columns every sixty-fourth note\n"
+    "                 (default: one counter per voice, as pitchime does)\n"
+    "  --rate HZ      samples a second, 8000 to 192000 (default 48000)\n"
+    "  --trace        print the row and register trace the programs print\n"
+    "  --check        write nothing: print the score's warnings, or why it is\n"
+    "                 refused; exit 0 when it plays, 1 when it is refused\n"
+    "  -h, --help     print this help and exit\n"
+    "  -V, --version  print the version and exit\n"
     "\n"
     "Exit status: 0 when the file was written, 1 when the score or the file\n"
     "failed, 2 for a wrong command line.\n";
 
-constexpr apps::Program program{"pitchime-render", usage, help, pitchime::version, true};
+constexpr apps::Program program{.name = "pitchime-render",
+                                .usage = usage,
+                                .help = help,
+                                .version = pitchime::version,
+                                .shortForms = true};
 
 constexpr apps::Option options[] = {{"--trill"}, {"--trace"}, {"--check"}, {"--rate", true}};
 
@@ -142,6 +146,9 @@ int main(int argc, char** argv) {
     if (std::string problem = pitchime::render::loadScore(run, args.score, player); !problem.empty()) {
         return apps::failure(program, problem);
     }
+    // The warnings the players print before READY?, in the same words.
+    for (const std::string& warning : pitchime::scoreWarnings(run.score, player.rules))
+        std::fprintf(stderr, "%s\n", warning.c_str());
     const std::size_t rows = run.score.rowCount();
     const char* const rowsPlural = rows == 1 ? "" : "s";
     if (format != pitchime::render::Format::wav) {

@@ -15,7 +15,7 @@
 #include "board/board_port.h"
 #include "board/divisor_table.h"
 #include "board/write_frame.h"
-#include "common/console.h"
+#include "console/console.h"
 #include "platform/platform.h"
 #include "vboard/live_audio.h"
 #include "vboard/vboard.h"

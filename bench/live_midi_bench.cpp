@@ -41,7 +41,7 @@
 #include <vector>
 
 #include "board/board_port.h"
-#include "common/console.h"
+#include "console/console.h"
 #include "live/runner.h"
 #include "midiin/midi_input.h"
 #include "platform/platform.h"

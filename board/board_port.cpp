@@ -3,7 +3,7 @@
 #include <cinttypes>
 #include <cstring>
 
-#include "common/console.h"
+#include "console/console.h"
 
 namespace pitchime {
 

@@ -3,8 +3,8 @@
 # The top-level CMakeLists.txt adds the folders in this order; a new folder
 # is one more name in its layer here (and its CMakeLists.txt).
 set(pitchime_layers
-  "score d2xx platform midi midiin"
-  "common"
+  "score d2xx platform midi midiin queue"
+  "console"
   "board vboard"
   "playback"
   "session render importer live"

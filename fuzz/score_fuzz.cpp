@@ -33,7 +33,7 @@
 
 #include "board/board_port.h"
 #include "board/write_frame.h"
-#include "common/console.h"
+#include "console/console.h"
 #include "platform/virtual_time.h"
 #include "playback/player.h"
 #include "playback/run.h"
@@ -185,9 +185,7 @@ std::string runProgram(const Player& player, std::size_t writes, std::int64_t st
     // Warnings and failure notes are only computed: printing them for
     // every input would slow the fuzzer down.
     console::setNoteStream(nullptr);
-    std::string name = "pitchime", path = scorePath();
-    char* argv[] = {name.data(), path.data(), nullptr};
-    FUZZ_CHECK(runSession(run, 2, argv, player) == 0, "exit status not 0");
+    FUZZ_CHECK(runSession(run, scorePath().c_str(), player) == 0, "exit status not 0");
     console::setStream(nullptr);
     std::fclose(out);
     std::string printed(buffer, length);

@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "board/board_port.h"
-#include "common/event_queue.h"
 #include "live/engine.h"
 #include "midiin/midi_input.h"
+#include "queue/event_queue.h"
 
 namespace pitchime::live {
 

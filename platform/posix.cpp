@@ -121,7 +121,9 @@ void endTimerResolution() {
 
 void clearConsole() {
     if (!isatty(STDOUT_FILENO)) return;
-    std::fputs("\033[H\033[2J\033[3J", stdout);
+    // Cursor home, then erase the screen; the scrollback stays, with
+    // whatever the user ran before (ESC[3J would erase it too).
+    std::fputs("\033[H\033[2J", stdout);
     std::fflush(stdout);
 }
 

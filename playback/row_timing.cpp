@@ -1,6 +1,6 @@
 // What both players do for a row: its time, its tempo figures, and the
 // writes of a note's count.
-#include "common/console.h"
+#include "console/console.h"
 #include "platform/platform.h"
 #include "playback/player.h"
 

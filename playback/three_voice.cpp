@@ -2,7 +2,7 @@
 // the counter, a note after a rest starts it again.
 #include <array>
 
-#include "common/console.h"
+#include "console/console.h"
 #include "platform/platform.h"
 #include "playback/player.h"
 

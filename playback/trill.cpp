@@ -1,6 +1,6 @@
 // The trill player: counter 0 alone, switching between the
 // notes of voice columns 0 and 1 every sixty-fourth note.
-#include "common/console.h"
+#include "console/console.h"
 #include "platform/platform.h"
 #include "playback/player.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "common/console.h"
+#include "console/console.h"
 #include "platform/platform.h"
 #include "session/run_sequence.h"
 #include "vboard/vboard.h"

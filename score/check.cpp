@@ -44,6 +44,19 @@ bool isBlankLine(std::string_view line) {
     return line.find_first_not_of(" \t\n\v\f\r") == std::string_view::npos;
 }
 
+// Whether a line is words rather than numbers, as a comment is: it starts
+// with a letter or a comment mark and is all printable text.
+bool isTextLine(std::string_view line) {
+    const std::size_t start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return false;
+    const char first = line[start];
+    const bool letter = (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
+    if (!letter && std::string_view("#;/%").find(first) == std::string_view::npos) return false;
+    for (const char c : line)
+        if ((c < 0x20 || c > 0x7E) && c != '\t') return false;
+    return true;
+}
+
 // For a row with too few values: whether it is numbers separated by
 // blanks or semicolons rather than commas.
 const char* separatorHint(std::string_view line) {
@@ -53,6 +66,31 @@ const char* separatorHint(std::string_view line) {
     if (digit == std::string_view::npos || line.find_first_of("0123456789", gap) == std::string_view::npos)
         return "";
     return "; values are separated by commas";
+}
+
+// Why row `r` cannot be played, or "".
+std::string rowProblem(const Score& s, std::size_t r, std::size_t needed, std::size_t noteColumns) {
+    const ScoreRow row = s.row(r);
+    const std::size_t fileLine = r + 3;
+    if (row.size() < needed && isBlankLine(s.line(r + 2)))
+        return problem(fileLine,
+                       "the line is blank, a row needs at least %" PRIu64
+                       " values: remove blank lines, at the end of the file too",
+                       static_cast<std::uint64_t>(needed));
+    if (row.size() < needed)
+        return problem(fileLine, "%" PRIu64 " value%s, a row needs at least %" PRIu64 "%s",
+                       static_cast<std::uint64_t>(row.size()), row.size() == 1 ? "" : "s",
+                       static_cast<std::uint64_t>(needed), separatorHint(s.line(r + 2)));
+    const std::int32_t length = row[s.part];
+    if (length < 1)
+        return problem(fileLine, "length value %" PRId32 " in column %" PRId64 ", it must be 1 or more",
+                       length, std::int64_t{s.part} + 1);
+    for (std::size_t c = 0; c < noteColumns; ++c) {
+        if (row[c] < 0 || row[c] > 127)
+            return problem(fileLine, "note %" PRId32 " in column %" PRIu64 " is outside 0 to 127", row[c],
+                           static_cast<std::uint64_t>(c + 1));
+    }
+    return {};
 }
 
 }  // namespace
@@ -96,24 +134,13 @@ std::string checkScore(const Score& s, const PlayRules& rules) {
     const auto noteColumns = static_cast<std::size_t>(rules.trill ? rules.voices : s.part);
 
     for (std::size_t r = 0; r < s.rowCount(); ++r) {
-        ScoreRow row = s.row(r);
-        std::size_t fileLine = r + 3;
-        if (row.size() < needed && isBlankLine(s.line(r + 2)))
-            return problem(fileLine, "the line is blank, a row needs at least %" PRIu64 " values",
-                           static_cast<std::uint64_t>(needed));
-        if (row.size() < needed)
-            return problem(fileLine, "%" PRIu64 " value%s, a row needs at least %" PRIu64 "%s",
-                           static_cast<std::uint64_t>(row.size()), row.size() == 1 ? "" : "s",
-                           static_cast<std::uint64_t>(needed), separatorHint(s.line(r + 2)));
-        std::int32_t length = row[s.part];
-        if (length < 1)
-            return problem(fileLine, "length value %" PRId32 " in column %" PRId64 ", it must be 1 or more",
-                           length, std::int64_t{s.part} + 1);
-        for (std::size_t c = 0; c < noteColumns; ++c) {
-            if (row[c] < 0 || row[c] > 127)
-                return problem(fileLine, "note %" PRId32 " in column %" PRIu64 " is outside 0 to 127", row[c],
-                               static_cast<std::uint64_t>(c + 1));
-        }
+        const std::string refusal = rowProblem(s, r, needed, noteColumns);
+        // A comment reads as a row of zeros or of one value: say what it is.
+        if (!refusal.empty() && isTextLine(s.line(r + 2)))
+            return problem(r + 3,
+                           "the line is text, not a row of numbers: a score has no comment lines, "
+                           "remove it");
+        if (!refusal.empty()) return refusal;
     }
     return {};
 }

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "common/console.h"
+#include "console/console.h"
 #include "platform/platform.h"
 #include "session/info.h"
 

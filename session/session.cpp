@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/console.h"
+#include "console/console.h"
 #include "d2xx/d2xx.h"
 #include "score/check.h"
 #include "session/info.h"
@@ -20,7 +20,7 @@ void readTypedFileName(std::string& name) {
 
 }  // namespace
 
-int runSession(Run& run, int argc, char** argv, const Player& player) {
+int runSession(Run& run, const char* scoreName, const Player& player) {
     // Standard output is written at the console's flushes only, the same
     // on a terminal as on a pipe or a file.
     console::bufferFully(stdout);
@@ -46,13 +46,13 @@ int runSession(Run& run, int argc, char** argv, const Player& player) {
         return 0;
     }
 
-    const bool hasArgument = argc > 1;
+    const bool hasArgument = scoreName != nullptr;
     std::string typedFileName;  // the file name typed at the prompt
     if (!hasArgument) {
         console::text("Open File:");
         readTypedFileName(typedFileName);
     }
-    plan.scoreName = hasArgument ? argv[1] : typedFileName.c_str();
+    plan.scoreName = hasArgument ? scoreName : typedFileName.c_str();
     int openError = 0;
     const bool opened = openScoreFile(run.scoreFile, plan.scoreName, openError);
     console::line();
@@ -75,11 +75,11 @@ int runSession(Run& run, int argc, char** argv, const Player& player) {
     return 0;
 }
 
-void runProgram(int argc, char** argv, const Player& player) {
+void runProgram(const char* scoreName, const Player& player) {
     // Alive until the process ends, as the interrupt release needs it:
     // finishProcess never returns.
     Run run;
-    finishProcess(run, runSession(run, argc, argv, player));
+    finishProcess(run, runSession(run, scoreName, player));
 }
 
 }  // namespace pitchime

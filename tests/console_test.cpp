@@ -2,7 +2,7 @@
 // would cost time on the playing path, and the exact bytes at the next flush.
 // (That every stream line is out when its call returns, the Ctrl+C
 // transcripts show.)
-#include "common/console.h"
+#include "console/console.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "board/board_port.h"
-#include "common/console.h"
+#include "console/console.h"
 #include "live/engine.h"
 #include "live/trace.h"
 #include "support/cases.h"

@@ -13,7 +13,7 @@
 #include <new>
 #include <string>
 
-#include "common/console.h"
+#include "console/console.h"
 #include "platform/platform.h"
 #include "platform/virtual_time.h"
 #include "session/session.h"
@@ -62,10 +62,9 @@ TABLE_TEST(VirtualSession, Plays, test::blocks("data/sessions.txt")) {
     platform::setVirtualUs(std::stoll(head[1]) * 1000);
     std::FILE* out = std::tmpfile();
     console::setStream(out);
-    std::string program = head[0], scorePath = path + ".txt";
-    char* argv[] = {program.data(), scorePath.data(), nullptr};
+    const std::string program = head[0], scorePath = path + ".txt";
     allocationsInPlay = 0;
-    EXPECT_EQ(runSession(run, 2, argv,
+    EXPECT_EQ(runSession(run, scorePath.c_str(),
                          program == "pitchime" ? Player{counted<threeVoice::play>, threeVoiceRules}
                                                : Player{counted<trill::play>, trillRules}),
               0);

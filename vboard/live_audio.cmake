@@ -22,7 +22,7 @@ endif()
 
 if(SDL2_FOUND)
   add_library(pitchime_vboard_live STATIC open_failure.cpp live_audio_sdl.cpp)
-  target_link_libraries(pitchime_vboard_live PUBLIC pitchime_vboard_objects PRIVATE SDL2::SDL2)
+  target_link_libraries(pitchime_vboard_live PUBLIC pitchime_vboard_objects PRIVATE pitchime_queue SDL2::SDL2)
   message(STATUS "Live audio of the virtual board: SDL2 ${SDL2_VERSION}")
 else()
   add_library(pitchime_vboard_live ALIAS pitchime_vboard)

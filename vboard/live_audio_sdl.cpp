@@ -44,8 +44,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "common/event_queue.h"
 #include "platform/platform.h"
+#include "queue/event_queue.h"
 #include "vboard/live_audio.h"
 #include "vboard/pit8254.h"
 #include "vboard/speaker.h"

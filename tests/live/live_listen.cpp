@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "board/board_port.h"
-#include "common/console.h"
+#include "console/console.h"
 #include "live/runner.h"
 #include "live/trace.h"
 #include "midiin/midi_input.h"

@@ -1,4 +1,4 @@
-#include "common/console.h"
+#include "console/console.h"
 
 #include <atomic>
 #include <cinttypes>
