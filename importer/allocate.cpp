@@ -5,12 +5,15 @@
 #include <limits>
 
 #include "importer/stages.h"
+#include "voicing/ranking.h"
 
 namespace pitchime::importer {
 
 namespace {
 
 constexpr std::int64_t drumBlipUs = 25000;
+// The shortest note worth starting: shorter is a click, not a note.
+constexpr std::int64_t shortestUs = 40000;
 
 // A tone's times in units of the grid.
 struct GridTone {
@@ -25,19 +28,6 @@ struct Voice {
     int lastPitch = 0;
 };
 
-// Who keeps a voice when more tones sound than there are voices, lowest
-// first: the top line, the bass line, new tones, tones still held by
-// their key, tones held by the pedal, drum blips sounding, new drum blips.
-enum Rank { top, bottom, fresh, keyed, pedal, drumSounding, drumFresh };
-
-struct Candidate {
-    int tone = 0;
-    int voice = -1;  // -1: starts now
-    Rank rank = fresh;
-    std::uint8_t velocity = 0;
-    std::uint8_t pitch = 0;
-};
-
 struct Allocator {
     const std::vector<Tone>& tones;
     std::vector<GridTone> grid;
@@ -45,12 +35,40 @@ struct Allocator {
     Allocation out;
     std::int64_t unitUs = 1;
     std::int64_t gapUnits = 1;
+    std::int64_t shortest = 1;   // units
+    std::vector<int> waiting{};  // tones dropped at their start whose keys are still down
+    std::vector<int> entryOf{};  // by tone: its dropped entry, -1 when none
+
+    void drop(int tone, std::uint8_t busy) {
+        Entry e = entryFor(tones[tone], Fate::dropped);
+        e.sounding = busy;
+        if (tones[tone].drum) {
+            out.entries.push_back(e);
+            return;
+        }
+        if (entryOf[tone] < 0) {
+            entryOf[tone] = static_cast<int>(out.entries.size());
+            out.entries.push_back(e);
+        } else {
+            out.entries[entryOf[tone]] = e;
+        }
+        waiting.push_back(tone);
+    }
 
     void cut(int v, std::int64_t at, bool report) {
         Voice& voice = voices[v];
         const int tone = voice.tone;
-        voice.segments.back().end = at;
         voice.tone = -1;
+        // Cut within its first moments, a note would be a click: it is not
+        // started at all, and may start later where a voice frees.
+        if (report && !tones[tone].drum && at - voice.segments.back().start < shortest &&
+            at < grid[tone].keyEnd) {
+            voice.segments.pop_back();
+            --out.kept;
+            drop(tone, static_cast<std::uint8_t>(voices.size()));
+            return;
+        }
+        voice.segments.back().end = at;
         if (!report || tones[tone].drum) return;
         if (at >= grid[tone].keyEnd) {
             ++out.pedalCut;  // played as long as its key was held
@@ -87,16 +105,21 @@ struct Allocator {
         return std::abs(pitch - voice.lastPitch);
     }
 
-    void start(int tone, int v) {
+    void start(int tone, int v, std::int64_t at) {
         const GridTone& g = grid[tone];
         const std::uint8_t pitch = tones[tone].pitch;
-        separate(pitch, g.start);
-        voices[v].segments.push_back(Segment{.start = g.start, .end = g.end, .pitch = pitch});
+        separate(pitch, at);
+        voices[v].segments.push_back(Segment{.start = at, .end = g.end, .pitch = pitch});
         voices[v].tone = tone;
         voices[v].lastPitch = pitch;
         ++out.kept;
-        out.maxOnsetErrorUs = std::max(out.maxOnsetErrorUs, std::abs(g.start * unitUs - tones[tone].startUs));
+        if (at == g.start) {
+            out.maxOnsetErrorUs =
+                std::max(out.maxOnsetErrorUs, std::abs(g.start * unitUs - tones[tone].startUs));
+        }
     }
+
+    void startLate(std::int64_t before);
 
     std::vector<int> starting(std::size_t first, std::size_t last, std::int64_t at);
     void keepHighestRanked(std::vector<int>& starting, std::int64_t at);
@@ -137,55 +160,89 @@ std::vector<int> Allocator::starting(std::size_t first, std::size_t last, std::i
 }
 
 // When the sounding and the starting tones are more than the voices, the
-// ones that rank lowest lose theirs: sounding ones are cut, starting ones
-// dropped.
+// ones that rank lowest lose theirs (voicing/ranking.h): sounding ones are
+// cut, starting ones dropped. Of the melody's notes whose keys are down,
+// the highest is its line and ranks first.
 void Allocator::keepHighestRanked(std::vector<int>& starting, std::int64_t at) {
-    std::vector<Candidate> all;
+    std::vector<int> tone;
+    std::vector<int> voice;
+    std::vector<ranking::Candidate> all;
+    const auto add = [&](int t, int v) {
+        const bool down = v < 0 || at < grid[t].keyEnd;
+        ranking::Rank rank = v < 0 ? ranking::Rank::fresh : ranking::Rank::keyed;
+        if (tones[t].drum) rank = v < 0 ? ranking::Rank::drumFresh : ranking::Rank::drumSounding;
+        if (!tones[t].drum && !down) rank = ranking::Rank::pedal;
+        all.push_back({static_cast<int>(all.size()), rank, tones[t].velocity, tones[t].pitch});
+        tone.push_back(t);
+        voice.push_back(v);
+    };
     for (int v = 0; v < static_cast<int>(voices.size()); ++v) {
-        const int tone = voices[v].tone;
-        if (tone < 0) continue;
-        const Rank rank = tones[tone].drum ? drumSounding : at < grid[tone].keyEnd ? keyed : pedal;
-        all.push_back(Candidate{tone, v, rank, tones[tone].velocity, tones[tone].pitch});
+        if (voices[v].tone >= 0) add(voices[v].tone, v);
     }
-    for (int tone : starting)
-        all.push_back(Candidate{tone, -1, tones[tone].drum ? drumFresh : fresh, tones[tone].velocity,
-                                tones[tone].pitch});
+    for (int t : starting) add(t, -1);
     if (all.size() <= voices.size()) return;
 
-    // The top and bottom lines among tones whose keys are down, or among
-    // all melodic tones when only the pedal holds any.
-    for (const bool keysOnly : {true, false}) {
-        Candidate* high = nullptr;
-        Candidate* low = nullptr;
-        for (Candidate& c : all) {
-            if (c.rank >= drumSounding || (keysOnly && c.rank == pedal)) continue;
-            if (high == nullptr || c.pitch > high->pitch) high = &c;
-            if (low == nullptr || c.pitch < low->pitch) low = &c;
-        }
-        if (high == nullptr) continue;
-        low->rank = bottom;
-        high->rank = top;
-        break;
+    ranking::Candidate* line = nullptr;
+    for (ranking::Candidate& c : all) {
+        const bool down = c.rank == ranking::Rank::fresh || c.rank == ranking::Rank::keyed;
+        if (down && tones[tone[c.id]].melody && (line == nullptr || c.pitch > line->pitch)) line = &c;
     }
-    std::stable_sort(all.begin(), all.end(), [](const Candidate& a, const Candidate& b) {
-        if (a.rank != b.rank) return a.rank < b.rank;
-        if (a.velocity != b.velocity) return a.velocity > b.velocity;
-        return a.pitch > b.pitch;
-    });
+    // With the melody sounding, the bass comes next: two voices play the
+    // tune and its bass.
+    if (line != nullptr) line->rank = ranking::Rank::melody;
+    ranking::order(all, voices.size(), line != nullptr);
+
     const auto busy = static_cast<std::uint8_t>(voices.size());
     for (std::size_t k = voices.size(); k < all.size(); ++k) {
-        if (all[k].voice >= 0) {
-            cut(all[k].voice, at, true);
+        const int id = all[k].id;
+        if (voice[id] >= 0) {
+            cut(voice[id], at, true);
         } else {
-            Entry e = entryFor(tones[all[k].tone], Fate::dropped);
-            e.sounding = busy;
-            out.entries.push_back(e);
+            drop(tone[id], busy);
         }
     }
-    all.resize(voices.size());
     starting.clear();
-    for (const Candidate& c : all) {
-        if (c.voice < 0) starting.push_back(c.tone);
+    for (std::size_t k = 0; k < voices.size(); ++k) {
+        if (voice[all[k].id] < 0) starting.push_back(tone[all[k].id]);
+    }
+}
+
+// Tones that found no voice at their start take one that frees before
+// `before`, while their keys are down and a playable part is left: the
+// earliest start first, then the melody's, then the highest.
+void Allocator::startLate(std::int64_t before) {
+    while (!waiting.empty()) {
+        int bestVoice = -1;
+        int best = -1;
+        std::int64_t bestAt = before;
+        for (int v = 0; v < static_cast<int>(voices.size()); ++v) {
+            const Voice& voice = voices[v];
+            const std::int64_t freeAt = voice.segments.empty() ? 0 : voice.segments.back().end;
+            if (voice.tone >= 0 && freeAt >= before) continue;
+            for (int t : waiting) {
+                const std::int64_t at = std::max(freeAt, grid[t].start);
+                if (at >= before || at > bestAt || grid[t].keyEnd - at < shortest) continue;
+                if (at == bestAt && best >= 0 &&
+                    std::pair(tones[t].melody, tones[t].pitch) <=
+                        std::pair(tones[best].melody, tones[best].pitch))
+                    continue;
+                bestAt = at;
+                best = t;
+                bestVoice = v;
+            }
+        }
+        // What can no longer start usefully stays dropped.
+        std::erase_if(waiting, [&](int t) { return t != best && grid[t].keyEnd - bestAt < shortest; });
+        if (best < 0) return;
+        std::erase(waiting, best);
+        for (Voice& voice : voices) {
+            if (voice.tone >= 0 && voice.segments.back().end <= bestAt) voice.tone = -1;
+        }
+        start(best, bestVoice, bestAt);
+        Entry& e = out.entries[entryOf[best]];
+        e.fate = Fate::late;
+        e.lostUs = bestAt * unitUs - tones[best].startUs;
+        ++out.late;
     }
 }
 
@@ -206,7 +263,7 @@ void Allocator::place(const std::vector<int>& starting, std::int64_t at) {
             best = free;
         }
     } while (std::next_permutation(free.begin(), free.end()));
-    for (std::size_t k = 0; k < starting.size(); ++k) start(starting[k], best[k]);
+    for (std::size_t k = 0; k < starting.size(); ++k) start(starting[k], best[k], at);
 }
 
 }  // namespace
@@ -214,6 +271,8 @@ void Allocator::place(const std::vector<int>& starting, std::int64_t at) {
 Allocation allocate(const std::vector<Tone>& tones, const Grid& grid, const Options& options) {
     Allocator a{tones, std::vector<GridTone>(tones.size()), std::vector<Voice>(rulesFor(options).voices), {}};
     a.unitUs = grid.unitUs;
+    a.shortest = std::max<std::int64_t>(1, toUnits(shortestUs, grid.unitUs));
+    a.entryOf.assign(tones.size(), -1);
     a.gapUnits = std::max<std::int64_t>(1, toUnits(std::int64_t{options.gapMs} * 1000, grid.unitUs));
     const std::int64_t blip = std::max<std::int64_t>(1, toUnits(drumBlipUs, grid.unitUs));
     for (std::size_t i = 0; i < tones.size(); ++i) {
@@ -227,14 +286,17 @@ Allocation allocate(const std::vector<Tone>& tones, const Grid& grid, const Opti
         const std::int64_t at = a.grid[first].start;
         std::size_t last = first + 1;
         while (last < tones.size() && a.grid[last].start == at) ++last;
+        a.startLate(at);
         for (Voice& voice : a.voices) {
             if (voice.tone >= 0 && voice.segments.back().end <= at) voice.tone = -1;
         }
         std::vector<int> starting = a.starting(first, last, at);
         a.keepHighestRanked(starting, at);
         a.place(starting, at);
+        a.startLate(at + 1);
         first = last;
     }
+    a.startLate(std::numeric_limits<std::int64_t>::max());
 
     for (Voice& v : a.voices)
         if (!v.segments.empty()) a.out.voices.push_back(std::move(v.segments));

@@ -31,6 +31,7 @@ struct Tone {
     std::uint8_t velocity = 0;
     std::uint8_t pitch = 0;  // as played
     bool drum = false;
+    bool melody = false;  // of the part whose notes rank first
 };
 
 // The line of the report for a tone that is not played as written.
@@ -51,6 +52,7 @@ struct Prepared {
     int transpose = 0;
     std::int64_t lengthUs = 0;
     std::array<std::size_t, 16> bends{};  // pitch bends not played, by channel
+    std::string melody;                   // the part ranked first and why
 };
 
 Prepared prepare(const midi::File& file, const Options& options);
@@ -85,7 +87,8 @@ struct Allocation {
     std::vector<Entry> entries;                // tones cut short, dropped or merged
     std::size_t kept = 0;                      // tones played, whole or cut
     std::size_t pedalCut = 0;                  // tones whose pedal hold ended early
-    std::int64_t maxOnsetErrorUs = 0;          // over the tones played
+    std::size_t late = 0;                      // tones started when a voice freed
+    std::int64_t maxOnsetErrorUs = 0;          // over the tones played on time
 };
 
 // Places the tones on the grid in the voices the player has.

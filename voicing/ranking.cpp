@@ -1,18 +1,25 @@
-#include "live/ranking.h"
+#include "voicing/ranking.h"
 
 #include "score/notes.h"
 
 namespace pitchime::ranking {
 
 namespace {
-bool better(const Candidate& a, const Candidate& b) {
-    if (a.rank != b.rank) return a.rank < b.rank;
+// Where a rank stands: with `bassFirst`, the bass comes before the top
+// line, so that two voices hold the tune and its bass.
+int standing(Rank rank, bool bassFirst) {
+    const int r = 2 * static_cast<int>(rank);
+    return bassFirst && rank == Rank::bottom ? 2 * static_cast<int>(Rank::top) - 1 : r;
+}
+
+bool better(const Candidate& a, const Candidate& b, bool bassFirst) {
+    if (a.rank != b.rank) return standing(a.rank, bassFirst) < standing(b.rank, bassFirst);
     if (a.velocity != b.velocity) return a.velocity > b.velocity;
     return a.pitch > b.pitch;
 }
 }  // namespace
 
-void order(std::span<Candidate> all, std::size_t voices) {
+void order(std::span<Candidate> all, std::size_t voices, bool bassFirst) {
     if (all.size() <= voices) return;
     for (const bool keysOnly : {true, false}) {
         Candidate* high = nullptr;
@@ -32,7 +39,7 @@ void order(std::span<Candidate> all, std::size_t voices) {
     for (std::size_t i = 1; i < all.size(); ++i) {
         const Candidate c = all[i];
         std::size_t j = i;
-        for (; j > 0 && better(c, all[j - 1]); --j) all[j] = all[j - 1];
+        for (; j > 0 && better(c, all[j - 1], bassFirst); --j) all[j] = all[j - 1];
         all[j] = c;
     }
 }
