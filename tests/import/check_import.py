@@ -150,6 +150,10 @@ def check(case, folder, tools, work):
         return problems
 
     trill = "--trill" in options
+    check = subprocess.run([tools["render"], "--check", *(["--trill"] if trill else []), out],
+                           capture_output=True, text=True)
+    if check.stdout or check.returncode != 0:  # a score it writes plays without a warning
+        problems.append(f"the player warns: {check.stdout}")
     transpose = dict(zip(options, options[1:])).get("--transpose", "0")
     if transpose == "auto":  # the shift chosen, as the summary tells it
         transpose = re.search(r"; transposed ([-+]\d+);", run.stderr + "; transposed +0;").group(1)
