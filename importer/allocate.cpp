@@ -15,13 +15,6 @@ constexpr std::int64_t drumBlipUs = 25000;
 // The shortest note worth starting: shorter is a click, not a note.
 constexpr std::int64_t shortestUs = 40000;
 
-// A tone's times in units of the grid.
-struct GridTone {
-    std::int64_t start = 0;
-    std::int64_t keyEnd = 0;
-    std::int64_t end = 0;
-};
-
 struct Voice {
     std::vector<Segment> segments;
     int tone = -1;  // the tone it plays now, -1 when free
@@ -38,6 +31,11 @@ struct Allocator {
     std::int64_t shortest = 1;   // units
     std::vector<int> waiting{};  // tones dropped at their start whose keys are still down
     std::vector<int> entryOf{};  // by tone: its dropped entry, -1 when none
+    // The plan: by tone, whether it starts at its time, its rank among the
+    // lines, and until when it may not be cut (its window).
+    Plan plan{};
+    std::vector<std::int64_t> keepUntil{};
+    bool bassFirst = false;
 
     void drop(int tone, std::uint8_t busy) {
         Entry e = entryFor(tones[tone], Fate::dropped);
@@ -59,15 +57,6 @@ struct Allocator {
         Voice& voice = voices[v];
         const int tone = voice.tone;
         voice.tone = -1;
-        // Cut within its first moments, a note would be a click: it is not
-        // started at all, and may start later where a voice frees.
-        if (report && !tones[tone].drum && at - voice.segments.back().start < shortest &&
-            at < grid[tone].keyEnd) {
-            voice.segments.pop_back();
-            --out.kept;
-            drop(tone, static_cast<std::uint8_t>(voices.size()));
-            return;
-        }
         voice.segments.back().end = at;
         if (!report || tones[tone].drum) return;
         if (at >= grid[tone].keyEnd) {
@@ -112,6 +101,9 @@ struct Allocator {
         voices[v].segments.push_back(Segment{.start = at, .end = g.end, .pitch = pitch});
         voices[v].tone = tone;
         voices[v].lastPitch = pitch;
+        const std::int64_t window =
+            plan.rank[tone] == ranking::Rank::melody ? g.keyEnd : std::min(g.end, g.start + shortest);
+        keepUntil[tone] = at == g.start && plan.planned[tone] ? window : 0;
         ++out.kept;
         if (at == g.start) {
             out.maxOnsetErrorUs =
@@ -159,52 +151,56 @@ std::vector<int> Allocator::starting(std::size_t first, std::size_t last, std::i
     return starting;
 }
 
-// When the sounding and the starting tones are more than the voices, the
-// ones that rank lowest lose theirs (voicing/ranking.h): sounding ones are
-// cut, starting ones dropped. Of the melody's notes whose keys are down,
-// the highest is its line and ranks first.
+// The starting tones the plan keeps take free voices, or the voices of
+// sounding tones past their windows that rank lowest (voicing/ranking.h),
+// which are cut. The others are dropped, and may start late; drum blips
+// take only voices left free.
 void Allocator::keepHighestRanked(std::vector<int>& starting, std::int64_t at) {
-    std::vector<int> tone;
-    std::vector<int> voice;
-    std::vector<ranking::Candidate> all;
-    const auto add = [&](int t, int v) {
-        const bool down = v < 0 || at < grid[t].keyEnd;
-        ranking::Rank rank = v < 0 ? ranking::Rank::fresh : ranking::Rank::keyed;
-        if (tones[t].drum) rank = v < 0 ? ranking::Rank::drumFresh : ranking::Rank::drumSounding;
-        if (!tones[t].drum && !down) rank = ranking::Rank::pedal;
-        all.push_back({static_cast<int>(all.size()), rank, tones[t].velocity, tones[t].pitch});
-        tone.push_back(t);
-        voice.push_back(v);
-    };
-    for (int v = 0; v < static_cast<int>(voices.size()); ++v) {
-        if (voices[v].tone >= 0) add(voices[v].tone, v);
-    }
-    for (int t : starting) add(t, -1);
-    if (all.size() <= voices.size()) return;
-
-    ranking::Candidate* line = nullptr;
-    for (ranking::Candidate& c : all) {
-        const bool down = c.rank == ranking::Rank::fresh || c.rank == ranking::Rank::keyed;
-        if (down && tones[tone[c.id]].melody && (line == nullptr || c.pitch > line->pitch)) line = &c;
-    }
-    // With the melody sounding, the bass comes next: two voices play the
-    // tune and its bass.
-    if (line != nullptr) line->rank = ranking::Rank::melody;
-    ranking::order(all, voices.size(), line != nullptr);
-
     const auto busy = static_cast<std::uint8_t>(voices.size());
-    for (std::size_t k = voices.size(); k < all.size(); ++k) {
-        const int id = all[k].id;
-        if (voice[id] >= 0) {
-            cut(voice[id], at, true);
+    std::vector<int> keep;
+    std::vector<int> drums;
+    for (int t : starting) {
+        if (tones[t].drum) {
+            drums.push_back(t);
+        } else if (plan.planned[t]) {
+            keep.push_back(t);
         } else {
-            drop(tone[id], busy);
+            drop(t, busy);
         }
     }
-    starting.clear();
-    for (std::size_t k = 0; k < voices.size(); ++k) {
-        if (voice[all[k].id] < 0) starting.push_back(tone[all[k].id]);
+    int free = 0;
+    for (const Voice& voice : voices) free += voice.tone < 0 ? 1 : 0;
+    if (static_cast<int>(keep.size()) > free) {
+        std::vector<ranking::Candidate> sounding;
+        for (int v = 0; v < static_cast<int>(voices.size()); ++v) {
+            const int t = voices[v].tone;
+            if (t < 0 || at < keepUntil[t]) continue;
+            ranking::Rank r = at < grid[t].keyEnd ? plan.rank[t] : ranking::Rank::pedal;
+            if (tones[t].drum) r = ranking::Rank::drumSounding;
+            if (r == ranking::Rank::fresh) r = ranking::Rank::keyed;
+            sounding.push_back({v, r, tones[t].velocity, tones[t].pitch});
+        }
+        ranking::order(sounding, 0, bassFirst);
+        while (static_cast<int>(keep.size()) > free && !sounding.empty()) {
+            cut(sounding.back().id, at, true);
+            sounding.pop_back();
+            ++free;
+        }
+        while (static_cast<int>(keep.size()) > free) {  // never, by the plan
+            drop(keep.back(), busy);
+            keep.pop_back();
+        }
     }
+    for (int t : drums) {
+        if (static_cast<int>(keep.size()) < free) {
+            keep.push_back(t);
+        } else {
+            Entry e = entryFor(tones[t], Fate::dropped);
+            e.sounding = busy;
+            out.entries.push_back(e);
+        }
+    }
+    starting = std::move(keep);
 }
 
 // Tones that found no voice at their start take one that frees before
@@ -222,6 +218,10 @@ void Allocator::startLate(std::int64_t before) {
             for (int t : waiting) {
                 const std::int64_t at = std::max(freeAt, grid[t].start);
                 if (at >= before || at > bestAt || grid[t].keyEnd - at < shortest) continue;
+                // Only where no planned tone starts before it has played
+                // its shortest: it never takes a voice the plan needs.
+                const auto next = std::lower_bound(plan.starts.begin(), plan.starts.end(), at);
+                if (next != plan.starts.end() && *next < at + shortest) continue;
                 if (at == bestAt && best >= 0 &&
                     std::pair(tones[t].melody, tones[t].pitch) <=
                         std::pair(tones[best].melody, tones[best].pitch))
@@ -273,6 +273,7 @@ Allocation allocate(const std::vector<Tone>& tones, const Grid& grid, const Opti
     a.unitUs = grid.unitUs;
     a.shortest = std::max<std::int64_t>(1, toUnits(shortestUs, grid.unitUs));
     a.entryOf.assign(tones.size(), -1);
+    for (const Tone& t : tones) a.bassFirst = a.bassFirst || t.melody;
     a.gapUnits = std::max<std::int64_t>(1, toUnits(std::int64_t{options.gapMs} * 1000, grid.unitUs));
     const std::int64_t blip = std::max<std::int64_t>(1, toUnits(drumBlipUs, grid.unitUs));
     for (std::size_t i = 0; i < tones.size(); ++i) {
@@ -282,6 +283,8 @@ Allocation allocate(const std::vector<Tone>& tones, const Grid& grid, const Opti
         g.end = tones[i].drum ? g.start + blip : std::max(g.keyEnd, toUnits(tones[i].endUs, grid.unitUs));
     }
 
+    a.plan = planTones(tones, a.grid, a.shortest, a.unitUs, static_cast<int>(a.voices.size()), a.bassFirst);
+    a.keepUntil.assign(tones.size(), 0);
     for (std::size_t first = 0; first < tones.size();) {
         const std::int64_t at = a.grid[first].start;
         std::size_t last = first + 1;

@@ -117,7 +117,7 @@ Melody findMelody(const midi::File& file, const PartFilter& considered) {
     for (std::size_t t = 0; t < otherPart.size() && t < file.trackNames.size(); ++t)
         otherPart[t] = nameStrength(file.trackNames[t]) < 0;
     for (const midi::Note& n : file.notes) {
-        if (!counts(n.track, n.channel) || (n.track < otherPart.size() && otherPart[n.track])) continue;
+        if (!counts(n.track, n.channel)) continue;
         Part& p = parts[{n.track, n.channel}];
         ++p.notes;
         if (n.track < perTrack.size()) ++perTrack[n.track];
@@ -173,6 +173,7 @@ Melody findMelody(const midi::File& file, const PartFilter& considered) {
     double bestScore = 0;
     for (const auto& [key, p] : parts) {
         // A part mostly under others, or mostly chords, is no tune.
+        if (static_cast<std::size_t>(key.first) < otherPart.size() && otherPart[key.first]) continue;
         if (p.notes < fewestNotes || 5 * p.top < 2 * p.notes || 5 * p.alone < 2 * p.notes) continue;
         const double oneLine = static_cast<double>(p.alone) / static_cast<double>(p.notes);
         const double score = static_cast<double>(p.top) * (0.25 + 0.75 * oneLine);

@@ -44,6 +44,26 @@ void order(std::span<Candidate> all, std::size_t voices, bool bassFirst) {
     }
 }
 
+std::int64_t worth(Rank rank, bool bassFirst) {
+    switch (rank) {
+        case Rank::melody:
+            return 1000000;
+        case Rank::top:
+            return bassFirst ? 10000 : 20000;
+        case Rank::bottom:
+            return bassFirst ? 20000 : 10000;
+        case Rank::fresh:
+        case Rank::keyed:
+            return 100;
+        case Rank::pedal:
+            return 50;
+        case Rank::drumSounding:
+        case Rank::drumFresh:
+            break;
+    }
+    return 1;
+}
+
 int octavesIntoRange(int pitch) {
     if (pitch < lowestCountedNote) return (lowestCountedNote - pitch + 11) / 12;
     if (pitch > highestNote) return -((pitch - highestNote + 11) / 12);

@@ -32,6 +32,12 @@ struct Candidate {
 // keep their order. Otherwise leaves them as they are: every one has a voice.
 void order(std::span<Candidate> candidates, std::size_t voices, bool bassFirst = false);
 
+// What a melodic note of `rank` is worth when a whole piece is planned at
+// once: the melody's line most, then the lines (with `bassFirst` the bass
+// before the top), then the rest; each rank worth more than many notes of
+// the ranks after it. A planner adds less than 100 to tell equals apart.
+std::int64_t worth(Rank rank, bool bassFirst);
+
 // The whole octaves that bring `pitch` into the board's range (14 to 127):
 // positive up, negative down.
 int octavesIntoRange(int pitch);
