@@ -273,7 +273,9 @@ Allocation allocate(const std::vector<Tone>& tones, const Grid& grid, const Opti
     a.unitUs = grid.unitUs;
     a.shortest = std::max<std::int64_t>(1, toUnits(shortestUs, grid.unitUs));
     a.entryOf.assign(tones.size(), -1);
-    for (const Tone& t : tones) a.bassFirst = a.bassFirst || t.melody;
+    // With a melody and two voices, the bass comes next: the tune and its
+    // bass. With three, the top line and the bass both keep theirs.
+    for (const Tone& t : tones) a.bassFirst = a.bassFirst || (t.melody && a.voices.size() < 3);
     a.gapUnits = std::max<std::int64_t>(1, toUnits(std::int64_t{options.gapMs} * 1000, grid.unitUs));
     const std::int64_t blip = std::max<std::int64_t>(1, toUnits(drumBlipUs, grid.unitUs));
     for (std::size_t i = 0; i < tones.size(); ++i) {
