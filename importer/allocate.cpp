@@ -175,9 +175,9 @@ void Allocator::keepHighestRanked(std::vector<int>& starting, std::int64_t at) {
         for (int v = 0; v < static_cast<int>(voices.size()); ++v) {
             const int t = voices[v].tone;
             if (t < 0 || at < keepUntil[t]) continue;
-            ranking::Rank r = at < grid[t].keyEnd ? plan.rank[t] : ranking::Rank::pedal;
+            // order() finds the top and the bass among the keys down now.
+            ranking::Rank r = at < grid[t].keyEnd ? ranking::Rank::keyed : ranking::Rank::pedal;
             if (tones[t].drum) r = ranking::Rank::drumSounding;
-            if (r == ranking::Rank::fresh) r = ranking::Rank::keyed;
             sounding.push_back({v, r, tones[t].velocity, tones[t].pitch});
         }
         ranking::order(sounding, 0, bassFirst);
