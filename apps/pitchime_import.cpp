@@ -40,6 +40,10 @@ constexpr const char* help =
     "  --transpose auto  shift by the whole octaves that fit the most notes\n"
     "  --tracks LIST     import only these tracks, e.g. 1,3-4 (from 1)\n"
     "  --channels LIST   import only these channels, e.g. 1-9,11 (1 to 16)\n"
+    "  --melody PART     rank the notes of this part first: TRACK or\n"
+    "                    TRACK.CHANNEL (from 1); none for no melody. Without\n"
+    "                    it the part named for the tune (melody, lead, vocal,\n"
+    "                    ...) or else the line on top is taken\n"
     "  --drums           play channel 10 (percussion) as short blips in voices\n"
     "                    that are free; without it channel 10 is left out\n"
     "  --bpm N           use the grid of this BPM (1 to 3750) instead of the\n"
@@ -58,11 +62,14 @@ constexpr const char* help =
     "among them the one with the fewest rows, each 2 ms of timing error on a\n"
     "note counting as one more row.\n"
     "\n"
-    "Voices: when more notes sound than there are voices, the highest and the\n"
-    "lowest note (the melody and the bass) keep theirs, then new notes, then\n"
+    "Voices: when more notes sound than there are voices, the melody keeps\n"
+    "its voice, then the highest and the lowest other note (the top line and\n"
+    "the bass; with two voices the bass first), then new notes, then\n"
     "notes whose key is held, then notes held by the sustain pedal; the\n"
     "louder note wins a tie. A note keeps its column, and a new note takes\n"
-    "the free column whose last note is nearest in pitch.\n"
+    "the free column whose last note is nearest in pitch. A note that finds\n"
+    "no voice starts late where one frees while its key is down; a note is\n"
+    "never started only to be cut within 40 ms.\n"
     "\n"
     "Range: notes below 14 or above 127 are moved by octaves into range.\n"
     "\n"
@@ -75,9 +82,9 @@ constexpr const char* help =
 
 constexpr apps::Program program{"pitchime-import", usage, help, pitchime::version};
 
-constexpr apps::Option options[] = {{"--trill"},          {"--drums"},           {"--info"},
-                                    {"--gap", true},      {"--transpose", true}, {"--tracks", true},
-                                    {"--channels", true}, {"--bpm", true},       {"--report", true}};
+constexpr apps::Option options[] = {
+    {"--trill"},        {"--drums"},          {"--info"},      {"--gap", true},    {"--transpose", true},
+    {"--tracks", true}, {"--channels", true}, {"--bpm", true}, {"--report", true}, {"--melody", true}};
 
 struct Arguments {
     importer::Options options;
@@ -117,6 +124,37 @@ bool parseList(std::string_view text, int high, std::bitset<size>& marks) {
     return true;
 }
 
+// "none", TRACK or TRACK.CHANNEL, from 1.
+bool parseMelody(std::string_view text, importer::Options& options) {
+    options.melodyChannel = -1;
+    if (text == "none") {
+        options.melodyTrack = -2;
+        return true;
+    }
+    const std::size_t dot = text.find('.');
+    int track = 0;
+    int channel = 0;
+    if (!parseInt(std::string(text.substr(0, dot)).c_str(), 1, 65535, track)) return false;
+    if (dot != std::string_view::npos && !parseInt(std::string(text.substr(dot + 1)).c_str(), 1, 16, channel))
+        return false;
+    options.melodyTrack = track - 1;
+    options.melodyChannel = channel - 1;
+    return true;
+}
+
+// Why OUT must not be written: it is IN, however named, or a MIDI file
+// (a score written over it would lose the music). "" when it may.
+std::string outputRefusal(const char* in, const char* out) {
+    std::error_code error;
+    if (std::filesystem::equivalent(in, out, error)) return "is the MIDI file read";
+    std::FILE* f = std::fopen(out, "rb");
+    if (f == nullptr) return "";
+    char head[4] = {};
+    const bool midi = std::fread(head, 1, sizeof head, f) == sizeof head && std::memcmp(head, "MThd", 4) == 0;
+    std::fclose(f);
+    return midi ? "is a MIDI file" : "";
+}
+
 // Reads the MIDI file whole. A directory opens for reading on some systems
 // and fails only when read: it is refused as a file that cannot be opened.
 bool readWhole(const char* path, std::vector<std::uint8_t>& bytes, std::string& error) {
@@ -154,6 +192,7 @@ int parseArguments(int argc, char** argv, Arguments& args) {
         if (name == "--tracks") ok = parseList(text, 65535, args.options.tracks);
         if (name == "--channels") ok = parseList(text, 16, args.options.channels);
         if (name == "--report") args.report = text;
+        if (name == "--melody") ok = parseMelody(text, args.options);
         return ok ? "" : "bad value '" + std::string(text) + "' for " + std::string(name);
     };
     if (const int status = apps::readArguments(program, options, argc, argv, operands, take); status >= 0)
@@ -166,6 +205,12 @@ int parseArguments(int argc, char** argv, Arguments& args) {
             program, args.info ? "--info takes one MIDI file"
                                : (operands.size() < 2 ? "needs a MIDI file and an output file"
                                                       : "takes one MIDI file and one output file"));
+    }
+    if (!args.info) {
+        if (std::string why = outputRefusal(args.in, args.out); !why.empty()) {
+            std::fprintf(stderr, "%s: will not write %s: it %s\n", program.name, args.out, why.c_str());
+            return 2;
+        }
     }
     return -1;
 }

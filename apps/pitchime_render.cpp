@@ -32,7 +32,7 @@ constexpr const char* help =
     "  .wav  what the board sounds like (16-bit mono PCM), ringing on for a\n"
     "        quarter second after the last row; OUT - writes it to standard\n"
     "        output\n"
-    "  .mid  a MIDI file of what the board plays: a track per counter\n"
+    "  .mid  a MIDI file of what the board plays: a track per counter (.midi too)\n"
     "  .svg  a piano roll of what the board plays\n"
     "\n"
     "  --trill        play as pitchime-trill does: counter 0 alone, alternating\n"

@@ -24,6 +24,7 @@ import argparse
 import bisect
 import json
 import os
+import re
 import statistics
 import subprocess
 import tempfile
@@ -70,6 +71,8 @@ Definitions (k = 3 voices, or 2 with --trill):
 - Drones: board notes that sound more than 1 s past the file's holding of
   their pitch (the stretch, from the board note's start, in which a note of
   that pitch is held as above, joined where they touch); the worst overrun.
+- Late: notes the importer started late, where a voice freed while their key
+  was down (its summary's "started late"); they are not counted as kept.
 - Length: the end of the board's last note against the end of the file's last
   held note.
 - At most k: files whose distinct notes never have more than k keys down at
@@ -401,7 +404,7 @@ def clock(ms):
 
 def row(name, m, import_ms):
     if "skipped" in m:
-        return f"| {name} | {m['skipped']} |" + " |" * 10
+        return f"| {name} | {m['skipped']} |" + " |" * 11
     melody = f"{percent(*m['melody']):.0f}% of {m['melody'][1]}" if m["melody"] else "-"
     drones = f"{m['drones']} (+{m['worst'] / 1000:.1f} s)" if m["drones"] else "0"
     length = percent(m["length"] - m["file_length"], m["file_length"])
@@ -410,7 +413,7 @@ def row(name, m, import_ms):
         few = f"{percent(m['kept'], m['notes']):.0f}%, {'length ok' if abs(length) <= 1 else 'length off'}"
     return (f"| {name} | {m['notes']} | {m['kept']} | {m['ceiling']} | {percent(m['kept'], m['ceiling']):.1f}% "
             f"| {m['first']}{' (more)' if m['first'] > m['kept'] else ''} | {percent(*m['top']):.1f}% | {melody} "
-            f"| {drones} | {clock(m['length'])} ({length:+.2f}%) | {few} "
+            f"| {drones} | {m.get('late', 0)} | {clock(m['length'])} ({length:+.2f}%) | {few} "
             f"| {import_ms:.0f} ms, {m['notes'] / max(import_ms, 0.001):.0f}/ms |")
 
 
@@ -432,6 +435,8 @@ def summary(figures, k):
     drones = [m for _, m in done if m["drones"]]
     lines.append(f"- drones: {sum(m['drones'] for m in drones)} notes in {len(drones)} runs"
                  + (f", worst +{max(m['worst'] for m in drones) / 1000:.1f} s" if drones else ""))
+    late = [m.get("late", 0) for _, m in done]
+    lines.append(f"- started late: {sum(late)} notes in {sum(n > 0 for n in late)} runs")
     lines.append(f"- fewer notes kept than first-come: {sum(m['first'] > m['kept'] for _, m in done)} runs")
     few = [m for _, m in done if m["few"]]
     whole = sum(m["kept"] == m["notes"] and abs(percent(m["length"] - m["file_length"], m["file_length"])) <= 1
@@ -466,9 +471,9 @@ def main():
         for mode in args.modes.split(","):
             trill, k = mode == "trill", 2 if mode == "trill" else 3
             print(f"### {'With --trill (two voices)' if trill else 'Three voices'}\n")
-            print("| run | notes | kept | ceiling | kept/ceil | first-come | top line | melody | drones | length "
+            print("| run | notes | kept | ceiling | kept/ceil | first-come | top line | melody | drones | late | length "
                   f"| at most {k} | import |")
-            print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+            print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
             figures = []
             for e in entries:
                 name = e.get("name", os.path.splitext(e["file"])[0])
@@ -488,6 +493,8 @@ def main():
                     try:
                         truth = Truth(path, options, set(e.get("melody_tracks") or []), args.pair == "channel")
                         m = measure(truth, board_notes(score, render, trill, work), k)
+                        late = re.search(r"; (\d+) started late", status.stderr)
+                        m["late"] = int(late.group(1)) if late else 0
                     except (ValueError, subprocess.CalledProcessError) as error:
                         m = {"skipped": f"not measured: {error}"}
                 figures.append((name, m))

@@ -3,7 +3,7 @@
 # The top-level CMakeLists.txt adds the folders in this order; a new folder
 # is one more name in its layer here (and its CMakeLists.txt).
 set(pitchime_layers
-  "score d2xx platform midi midiin queue"
+  "score d2xx platform midi midiin queue voicing"
   "console"
   "board vboard"
   "playback"

@@ -5,37 +5,20 @@
 #include <limits>
 
 #include "importer/stages.h"
+#include "voicing/ranking.h"
 
 namespace pitchime::importer {
 
 namespace {
 
 constexpr std::int64_t drumBlipUs = 25000;
-
-// A tone's times in units of the grid.
-struct GridTone {
-    std::int64_t start = 0;
-    std::int64_t keyEnd = 0;
-    std::int64_t end = 0;
-};
+// The shortest note worth starting: shorter is a click, not a note.
+constexpr std::int64_t shortestUs = 40000;
 
 struct Voice {
     std::vector<Segment> segments;
     int tone = -1;  // the tone it plays now, -1 when free
     int lastPitch = 0;
-};
-
-// Who keeps a voice when more tones sound than there are voices, lowest
-// first: the top line, the bass line, new tones, tones still held by
-// their key, tones held by the pedal, drum blips sounding, new drum blips.
-enum Rank { top, bottom, fresh, keyed, pedal, drumSounding, drumFresh };
-
-struct Candidate {
-    int tone = 0;
-    int voice = -1;  // -1: starts now
-    Rank rank = fresh;
-    std::uint8_t velocity = 0;
-    std::uint8_t pitch = 0;
 };
 
 struct Allocator {
@@ -45,12 +28,36 @@ struct Allocator {
     Allocation out;
     std::int64_t unitUs = 1;
     std::int64_t gapUnits = 1;
+    std::int64_t shortest = 1;   // units
+    std::vector<int> waiting{};  // tones dropped at their start whose keys are still down
+    std::vector<int> entryOf{};  // by tone: its dropped entry, -1 when none
+    // The plan: by tone, whether it starts at its time, its rank among the
+    // lines, and until when it may not be cut (its window).
+    Plan plan{};
+    std::vector<std::int64_t> keepUntil{};
+    bool bassFirst = false;
+
+    void drop(int tone, std::uint8_t busy) {
+        Entry e = entryFor(tones[tone], Fate::dropped);
+        e.sounding = busy;
+        if (tones[tone].drum) {
+            out.entries.push_back(e);
+            return;
+        }
+        if (entryOf[tone] < 0) {
+            entryOf[tone] = static_cast<int>(out.entries.size());
+            out.entries.push_back(e);
+        } else {
+            out.entries[entryOf[tone]] = e;
+        }
+        waiting.push_back(tone);
+    }
 
     void cut(int v, std::int64_t at, bool report) {
         Voice& voice = voices[v];
         const int tone = voice.tone;
-        voice.segments.back().end = at;
         voice.tone = -1;
+        voice.segments.back().end = at;
         if (!report || tones[tone].drum) return;
         if (at >= grid[tone].keyEnd) {
             ++out.pedalCut;  // played as long as its key was held
@@ -87,16 +94,24 @@ struct Allocator {
         return std::abs(pitch - voice.lastPitch);
     }
 
-    void start(int tone, int v) {
+    void start(int tone, int v, std::int64_t at) {
         const GridTone& g = grid[tone];
         const std::uint8_t pitch = tones[tone].pitch;
-        separate(pitch, g.start);
-        voices[v].segments.push_back(Segment{.start = g.start, .end = g.end, .pitch = pitch});
+        separate(pitch, at);
+        voices[v].segments.push_back(Segment{.start = at, .end = g.end, .pitch = pitch});
         voices[v].tone = tone;
         voices[v].lastPitch = pitch;
+        const std::int64_t window =
+            plan.rank[tone] == ranking::Rank::melody ? g.keyEnd : std::min(g.end, g.start + shortest);
+        keepUntil[tone] = at == g.start && plan.planned[tone] ? window : 0;
         ++out.kept;
-        out.maxOnsetErrorUs = std::max(out.maxOnsetErrorUs, std::abs(g.start * unitUs - tones[tone].startUs));
+        if (at == g.start) {
+            out.maxOnsetErrorUs =
+                std::max(out.maxOnsetErrorUs, std::abs(g.start * unitUs - tones[tone].startUs));
+        }
     }
+
+    void startLate(std::int64_t before);
 
     std::vector<int> starting(std::size_t first, std::size_t last, std::int64_t at);
     void keepHighestRanked(std::vector<int>& starting, std::int64_t at);
@@ -136,56 +151,98 @@ std::vector<int> Allocator::starting(std::size_t first, std::size_t last, std::i
     return starting;
 }
 
-// When the sounding and the starting tones are more than the voices, the
-// ones that rank lowest lose theirs: sounding ones are cut, starting ones
-// dropped.
+// The starting tones the plan keeps take free voices, or the voices of
+// sounding tones past their windows that rank lowest (voicing/ranking.h),
+// which are cut. The others are dropped, and may start late; drum blips
+// take only voices left free.
 void Allocator::keepHighestRanked(std::vector<int>& starting, std::int64_t at) {
-    std::vector<Candidate> all;
-    for (int v = 0; v < static_cast<int>(voices.size()); ++v) {
-        const int tone = voices[v].tone;
-        if (tone < 0) continue;
-        const Rank rank = tones[tone].drum ? drumSounding : at < grid[tone].keyEnd ? keyed : pedal;
-        all.push_back(Candidate{tone, v, rank, tones[tone].velocity, tones[tone].pitch});
-    }
-    for (int tone : starting)
-        all.push_back(Candidate{tone, -1, tones[tone].drum ? drumFresh : fresh, tones[tone].velocity,
-                                tones[tone].pitch});
-    if (all.size() <= voices.size()) return;
-
-    // The top and bottom lines among tones whose keys are down, or among
-    // all melodic tones when only the pedal holds any.
-    for (const bool keysOnly : {true, false}) {
-        Candidate* high = nullptr;
-        Candidate* low = nullptr;
-        for (Candidate& c : all) {
-            if (c.rank >= drumSounding || (keysOnly && c.rank == pedal)) continue;
-            if (high == nullptr || c.pitch > high->pitch) high = &c;
-            if (low == nullptr || c.pitch < low->pitch) low = &c;
-        }
-        if (high == nullptr) continue;
-        low->rank = bottom;
-        high->rank = top;
-        break;
-    }
-    std::stable_sort(all.begin(), all.end(), [](const Candidate& a, const Candidate& b) {
-        if (a.rank != b.rank) return a.rank < b.rank;
-        if (a.velocity != b.velocity) return a.velocity > b.velocity;
-        return a.pitch > b.pitch;
-    });
     const auto busy = static_cast<std::uint8_t>(voices.size());
-    for (std::size_t k = voices.size(); k < all.size(); ++k) {
-        if (all[k].voice >= 0) {
-            cut(all[k].voice, at, true);
+    std::vector<int> keep;
+    std::vector<int> drums;
+    for (int t : starting) {
+        if (tones[t].drum) {
+            drums.push_back(t);
+        } else if (plan.planned[t]) {
+            keep.push_back(t);
         } else {
-            Entry e = entryFor(tones[all[k].tone], Fate::dropped);
+            drop(t, busy);
+        }
+    }
+    int free = 0;
+    for (const Voice& voice : voices) free += voice.tone < 0 ? 1 : 0;
+    if (static_cast<int>(keep.size()) > free) {
+        std::vector<ranking::Candidate> sounding;
+        for (int v = 0; v < static_cast<int>(voices.size()); ++v) {
+            const int t = voices[v].tone;
+            if (t < 0 || at < keepUntil[t]) continue;
+            // order() finds the top and the bass among the keys down now.
+            ranking::Rank r = at < grid[t].keyEnd ? ranking::Rank::keyed : ranking::Rank::pedal;
+            if (tones[t].drum) r = ranking::Rank::drumSounding;
+            sounding.push_back({v, r, tones[t].velocity, tones[t].pitch});
+        }
+        ranking::order(sounding, 0, bassFirst);
+        while (static_cast<int>(keep.size()) > free && !sounding.empty()) {
+            cut(sounding.back().id, at, true);
+            sounding.pop_back();
+            ++free;
+        }
+        while (static_cast<int>(keep.size()) > free) {  // never, by the plan
+            drop(keep.back(), busy);
+            keep.pop_back();
+        }
+    }
+    for (int t : drums) {
+        if (static_cast<int>(keep.size()) < free) {
+            keep.push_back(t);
+        } else {
+            Entry e = entryFor(tones[t], Fate::dropped);
             e.sounding = busy;
             out.entries.push_back(e);
         }
     }
-    all.resize(voices.size());
-    starting.clear();
-    for (const Candidate& c : all) {
-        if (c.voice < 0) starting.push_back(c.tone);
+    starting = std::move(keep);
+}
+
+// Tones that found no voice at their start take one that frees before
+// `before`, while their keys are down and a playable part is left: the
+// earliest start first, then the melody's, then the highest.
+void Allocator::startLate(std::int64_t before) {
+    while (!waiting.empty()) {
+        int bestVoice = -1;
+        int best = -1;
+        std::int64_t bestAt = before;
+        for (int v = 0; v < static_cast<int>(voices.size()); ++v) {
+            const Voice& voice = voices[v];
+            const std::int64_t freeAt = voice.segments.empty() ? 0 : voice.segments.back().end;
+            if (voice.tone >= 0 && freeAt >= before) continue;
+            for (int t : waiting) {
+                const std::int64_t at = std::max(freeAt, grid[t].start);
+                if (at >= before || at > bestAt || grid[t].keyEnd - at < shortest) continue;
+                // Only where no planned tone starts before it has played
+                // its shortest: it never takes a voice the plan needs.
+                const auto next = std::lower_bound(plan.starts.begin(), plan.starts.end(), at);
+                if (next != plan.starts.end() && *next < at + shortest) continue;
+                if (at == bestAt && best >= 0 &&
+                    std::pair(tones[t].melody, tones[t].pitch) <=
+                        std::pair(tones[best].melody, tones[best].pitch))
+                    continue;
+                bestAt = at;
+                best = t;
+                bestVoice = v;
+            }
+        }
+        // What can no longer start usefully stays dropped.
+        std::erase_if(waiting, [&](int t) { return t != best && grid[t].keyEnd - bestAt < shortest; });
+        if (best < 0) return;
+        std::erase(waiting, best);
+        for (Voice& voice : voices) {
+            if (voice.tone >= 0 && voice.segments.back().end <= bestAt) voice.tone = -1;
+        }
+        start(best, bestVoice, bestAt);
+        Entry& e = out.entries[entryOf[best]];
+        e.fate = Fate::late;
+        e.lostUs = bestAt * unitUs - tones[best].startUs;
+        ++out.late;
     }
 }
 
@@ -206,7 +263,7 @@ void Allocator::place(const std::vector<int>& starting, std::int64_t at) {
             best = free;
         }
     } while (std::next_permutation(free.begin(), free.end()));
-    for (std::size_t k = 0; k < starting.size(); ++k) start(starting[k], best[k]);
+    for (std::size_t k = 0; k < starting.size(); ++k) start(starting[k], best[k], at);
 }
 
 }  // namespace
@@ -214,6 +271,11 @@ void Allocator::place(const std::vector<int>& starting, std::int64_t at) {
 Allocation allocate(const std::vector<Tone>& tones, const Grid& grid, const Options& options) {
     Allocator a{tones, std::vector<GridTone>(tones.size()), std::vector<Voice>(rulesFor(options).voices), {}};
     a.unitUs = grid.unitUs;
+    a.shortest = std::max<std::int64_t>(1, toUnits(shortestUs, grid.unitUs));
+    a.entryOf.assign(tones.size(), -1);
+    // With a melody and two voices, the bass comes next: the tune and its
+    // bass. With three, the top line and the bass both keep theirs.
+    for (const Tone& t : tones) a.bassFirst = a.bassFirst || (t.melody && a.voices.size() < 3);
     a.gapUnits = std::max<std::int64_t>(1, toUnits(std::int64_t{options.gapMs} * 1000, grid.unitUs));
     const std::int64_t blip = std::max<std::int64_t>(1, toUnits(drumBlipUs, grid.unitUs));
     for (std::size_t i = 0; i < tones.size(); ++i) {
@@ -223,18 +285,23 @@ Allocation allocate(const std::vector<Tone>& tones, const Grid& grid, const Opti
         g.end = tones[i].drum ? g.start + blip : std::max(g.keyEnd, toUnits(tones[i].endUs, grid.unitUs));
     }
 
+    a.plan = planTones(tones, a.grid, a.shortest, a.unitUs, static_cast<int>(a.voices.size()), a.bassFirst);
+    a.keepUntil.assign(tones.size(), 0);
     for (std::size_t first = 0; first < tones.size();) {
         const std::int64_t at = a.grid[first].start;
         std::size_t last = first + 1;
         while (last < tones.size() && a.grid[last].start == at) ++last;
+        a.startLate(at);
         for (Voice& voice : a.voices) {
             if (voice.tone >= 0 && voice.segments.back().end <= at) voice.tone = -1;
         }
         std::vector<int> starting = a.starting(first, last, at);
         a.keepHighestRanked(starting, at);
         a.place(starting, at);
+        a.startLate(at + 1);
         first = last;
     }
+    a.startLate(std::numeric_limits<std::int64_t>::max());
 
     for (Voice& v : a.voices)
         if (!v.segments.empty()) a.out.voices.push_back(std::move(v.segments));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "midi/midi_file.h"
+#include "voicing/melody.h"
 
 namespace pitchime::importer {
 
@@ -22,6 +23,11 @@ struct Options {
     bool autoTranspose = false;  // whole octaves chosen to fit the most notes
     bool drums = false;          // channel 10 as short blips in free voices
     int bpm = 0;                 // 0: chosen; else this BPM's grid is used
+    // The part whose notes rank first: found in the file (melodyTrack -1),
+    // none (-2), or this track from 0 with melodyChannel 0 to 15 or -1 for
+    // all of its channels.
+    int melodyTrack = -1;
+    int melodyChannel = -1;
     // Imported or not, by track index (every one a file can have) and by
     // channel, from 0.
     std::bitset<65536> tracks = std::bitset<65536>().set();
@@ -39,11 +45,12 @@ enum class Fate : std::uint8_t {
     cut,      // played, but ended early: its voice went to another note
     merged,   // the same pitch already sounded at that moment
     tooLate,  // not played: it starts after the longest tune imported
+    late,     // played, but started late: no voice was free at its start
 };
 
 struct Entry {
     std::int64_t startUs = 0;  // the note's time in the file
-    std::int64_t lostUs = 0;   // cut: how much of it was lost
+    std::int64_t lostUs = 0;   // cut: how much of it was lost; late: how late it started
     std::uint16_t track = 0;
     std::uint8_t channel = 0;
     std::uint8_t key = 0;     // as in the file
@@ -74,6 +81,8 @@ struct Summary {
     // Pitch bends of the parts imported, by channel: the board plays every
     // note at its key's pitch. A bend counts where it moves the pitch.
     std::array<std::size_t, 16> pitchBends{};
+    std::size_t late = 0;  // kept, but started when a voice freed
+    std::string melody;    // the part ranked first and why, "" when none
 };
 
 struct Result {
@@ -82,6 +91,10 @@ struct Result {
     std::vector<Entry> entries;  // in the order of the notes' times
     Summary summary;
 };
+
+// The part of `file` whose notes rank first with `options`: the one named,
+// or the one found among the parts imported.
+voicing::Melody melodyFor(const midi::File& file, const Options& options);
 
 // Plans the score for `file`. Never fails on a file the reader accepted
 // except when nothing is left to play.

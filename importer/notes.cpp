@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "importer/stages.h"
+#include "voicing/ranking.h"
 
 namespace pitchime::importer {
 
@@ -69,34 +70,6 @@ std::int64_t heldEnd(const ChannelHolds& h, std::int64_t keyEnd, std::int64_t ne
     return std::max(end, keyEnd);
 }
 
-// A percussion key as a short blip at a pitch that hints at the instrument.
-std::uint8_t drumPitch(int key) {
-    switch (key) {
-        case 35:
-        case 36:
-            return 33;  // bass drums: low
-        case 37:
-        case 38:
-        case 39:
-        case 40:
-            return 57;  // snares and claps
-        case 42:
-        case 44:
-        case 46:
-            return 100;  // hi-hats: high
-        default:
-            if (key >= 41 && key <= 50) return static_cast<std::uint8_t>(40 + (key - 41) * 2);  // toms
-            if (key >= 49 && key <= 59) return 93;                                              // cymbals
-            return 76;
-    }
-}
-
-int octavesIntoRange(int pitch) {
-    if (pitch < lowestCountedNote) return (lowestCountedNote - pitch + 11) / 12;
-    if (pitch > highestNote) return -((pitch - highestNote + 11) / 12);
-    return 0;
-}
-
 // Whole octaves added to `fixed` that bring the most melodic notes into
 // range; the smallest shift among equals, up before down: 0, +12, -12, +24,
 // -24 and so on to ten octaves.
@@ -111,7 +84,7 @@ int autoTranspose(const midi::File& file, const Options& options, int fixed) {
         const int shift = (k % 2 == 1 ? 12 : -12) * ((k + 1) / 2);
         std::size_t fit = 0;
         for (int key = 0; key < 128; ++key) {
-            if (octavesIntoRange(key + fixed + shift) == 0) fit += perKey[key];
+            if (ranking::octavesIntoRange(key + fixed + shift) == 0) fit += perKey[key];
         }
         if (fit > bestFit) {
             best = shift;
@@ -128,8 +101,21 @@ bool imported(const Options& options, int track, int channel) {
            (channel != percussionChannel || options.drums);
 }
 
+voicing::Melody melodyFor(const midi::File& file, const Options& options) {
+    if (options.melodyTrack == -2) return {};
+    if (options.melodyTrack >= 0) {
+        std::string part = "track " + std::to_string(options.melodyTrack + 1);
+        if (options.melodyChannel >= 0) part += " channel " + std::to_string(options.melodyChannel + 1);
+        return {options.melodyTrack, options.melodyChannel, part + ", as --melody names it"};
+    }
+    return voicing::findMelody(file,
+                               [&](int track, int channel) { return imported(options, track, channel); });
+}
+
 Prepared prepare(const midi::File& file, const Options& options) {
     Prepared out;
+    const voicing::Melody melody = melodyFor(file, options);
+    out.melody = melody.reason;
     out.transpose =
         options.autoTranspose ? autoTranspose(file, options, options.transpose) : options.transpose;
     const std::array<ChannelHolds, 16> holds = channelHolds(file);
@@ -155,6 +141,7 @@ Prepared prepare(const midi::File& file, const Options& options) {
         }
         Tone t{.track = n.track, .channel = n.channel, .key = n.key, .velocity = n.velocity};
         t.drum = n.channel == percussionChannel;
+        t.melody = !t.drum && voicing::inMelody(melody, n.track, n.channel);
         t.startUs = timeAt(file, n.startTick);
         t.keyEndUs = std::max(timeAt(file, n.endTick), t.startUs);
         t.endUs = t.drum ? t.keyEndUs
@@ -171,10 +158,10 @@ Prepared prepare(const midi::File& file, const Options& options) {
         t.keyEndUs = std::min(t.keyEndUs, longestUs);
         t.endUs = std::min(t.endUs, longestUs);
         if (t.drum) {
-            t.pitch = drumPitch(n.key);
+            t.pitch = ranking::drumPitch(n.key);
         } else {
             const int shifted = n.key + out.transpose;
-            const int played = shifted + 12 * octavesIntoRange(shifted);
+            const int played = shifted + 12 * ranking::octavesIntoRange(shifted);
             t.pitch = static_cast<std::uint8_t>(played);
             if (played != shifted) {
                 Entry e = entryFor(t, Fate::moved);

@@ -31,6 +31,7 @@ Result plan(const midi::File& file, const Options& options) {
     sum.transpose = prepared.transpose;
     sum.lengthUs = prepared.lengthUs;
     sum.pitchBends = prepared.bends;
+    sum.melody = prepared.melody;
     if (prepared.tones.empty()) {
         result.refusal = file.notes.empty() ? "no notes in the file"
                                             : "no notes to import (" + std::to_string(prepared.leftOut) +
@@ -50,6 +51,7 @@ Result plan(const midi::File& file, const Options& options) {
     countFates(result.entries, sum);
     sum.kept = allocation.kept;
     sum.pedalCut = allocation.pedalCut;
+    sum.late = allocation.late;
     sum.bpm = grid.bpm;
     sum.sixtyFourthMs = grid.sixtyFourthMs;
     sum.rows = rows.count;

@@ -57,12 +57,14 @@ std::string summaryLine(const Summary& s) {
         line += before + format("%zu on channel %d", s.pitchBends[channel], channel + 1);
         before = ", ";
     }
+    if (s.late > 0) line += format("; %zu started late", s.late);
     return line;
 }
 
 std::string entryLine(const Entry& e) {
     std::string line = timeText(e.startUs) + format(" track %d channel %d ", e.track + 1, e.channel + 1);
-    line += (e.drum ? "drum " : "note ") + keyText(e.key) + ": ";
+    line += e.drum ? "drum " + std::to_string(e.key) + " played as " + keyText(e.played) + ": "
+                   : "note " + keyText(e.key) + ": ";
     switch (e.fate) {
         case Fate::moved:
             return line + "moved " + octaves(e.octaves) +
@@ -77,6 +79,9 @@ std::string entryLine(const Entry& e) {
             return line + "merged with the same pitch sounding at that moment";
         case Fate::tooLate:
             return line + "dropped, it starts after 10 hours, the longest the importer makes";
+        case Fate::late:
+            return line +
+                   format("started %.3f s late, when a voice freed", static_cast<double>(e.lostUs) / 1e6);
     }
     return line;
 }
@@ -87,7 +92,7 @@ std::string describe(const midi::File& file, const Options& options) {
         int low = 127;
         int high = 0;
         std::vector<std::pair<std::int64_t, int>> changes;  // +1 at a start, -1 at an end
-        std::size_t lost[5] = {};                           // by Fate
+        std::size_t lost[6] = {};                           // by Fate
     };
     std::map<std::pair<int, int>, Group> groups;
     for (const midi::Note& n : file.notes) {
@@ -125,6 +130,8 @@ std::string describe(const midi::File& file, const Options& options) {
                       g.lost[static_cast<int>(Fate::cut)], g.lost[static_cast<int>(Fate::moved)],
                       g.lost[static_cast<int>(Fate::merged)]);
     }
+    out +=
+        "melody: " + (planned.summary.melody.empty() ? std::string("none") : planned.summary.melody) + "\n";
     out += planned.refusal.empty() ? summaryLine(planned.summary) + "\n" : planned.refusal + "\n";
     return out;
 }

@@ -12,10 +12,13 @@ namespace {
 
 RowSpans makeSpans(const PlayRules& rules) {
     RowSpans s;
-    // A row lasts the player's steps for its length value; where several
-    // length values give the same span, the largest is written.
+    // A row lasts the player's steps for its length value. Only the values
+    // that divide the whole note exactly are written (1, 2, 4, ... 64): the
+    // players warn of any other, whose row lasts 64 / L rounded down.
     const std::int32_t whole = rowSteps(rules, 1);
-    for (std::int32_t l = 1; rowSteps(rules, l) > 0; ++l) s.lengthValue[rowSteps(rules, l)] = l;
+    for (std::int32_t l = 1; rowSteps(rules, l) > 0; ++l) {
+        if (rowSixtyFourths(rules, l) * l == 64) s.lengthValue[rowSteps(rules, l)] = l;
+    }
     s.largest = whole;
     const std::size_t size = static_cast<std::size_t>(2 * whole);
     s.rowsFor.assign(size, 0);

@@ -10,6 +10,7 @@
 
 #include "importer/importer.h"
 #include "score/play_rules.h"
+#include "voicing/ranking.h"
 
 namespace pitchime::importer {
 
@@ -31,6 +32,7 @@ struct Tone {
     std::uint8_t velocity = 0;
     std::uint8_t pitch = 0;  // as played
     bool drum = false;
+    bool melody = false;  // of the part whose notes rank first
 };
 
 // The line of the report for a tone that is not played as written.
@@ -51,6 +53,7 @@ struct Prepared {
     int transpose = 0;
     std::int64_t lengthUs = 0;
     std::array<std::size_t, 16> bends{};  // pitch bends not played, by channel
+    std::string melody;                   // the part ranked first and why
 };
 
 Prepared prepare(const midi::File& file, const Options& options);
@@ -85,8 +88,40 @@ struct Allocation {
     std::vector<Entry> entries;                // tones cut short, dropped or merged
     std::size_t kept = 0;                      // tones played, whole or cut
     std::size_t pedalCut = 0;                  // tones whose pedal hold ended early
-    std::int64_t maxOnsetErrorUs = 0;          // over the tones played
+    std::size_t late = 0;                      // tones started when a voice freed
+    std::int64_t maxOnsetErrorUs = 0;          // over the tones played on time
 };
+
+// A tone's times in units of the grid.
+struct GridTone {
+    std::int64_t start = 0;
+    std::int64_t keyEnd = 0;
+    std::int64_t end = 0;
+};
+
+// Which tones start at their time, planned over the whole file.
+struct Plan {
+    std::vector<bool> planned;         // by tone
+    std::vector<ranking::Rank> rank;   // by tone: melody, top, bottom or fresh
+    std::vector<std::int64_t> starts;  // the planned tones' starts, in order
+};
+
+// The lines of the file (the melody's, the top, the bass) and the tones
+// that start at their time: those whose first `shortest` units (the
+// melody's line: all of it) fit the voices for the most worth.
+Plan planTones(const std::vector<Tone>& tones, const std::vector<GridTone>& grid, std::int64_t shortest,
+               std::int64_t unitUs, int voices, bool bassFirst);
+
+// A note's first moments, in units, and what keeping it is worth.
+struct Window {
+    std::int64_t start = 0;
+    std::int64_t end = 0;  // > start
+    std::int64_t worth = 0;
+};
+
+// Of `windows`, the set of most worth of which never more than `voices`
+// overlap (importer/choose.cpp).
+std::vector<bool> chooseWindows(const std::vector<Window>& windows, int voices);
 
 // Places the tones on the grid in the voices the player has.
 Allocation allocate(const std::vector<Tone>& tones, const Grid& grid, const Options& options);

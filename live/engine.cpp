@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "board/write_frame.h"
-#include "live/ranking.h"
+#include "voicing/ranking.h"
 
 namespace pitchime::live {
 

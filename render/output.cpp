@@ -65,7 +65,7 @@ std::string copyToStdout(const std::string& path) {
 
 Format formatOf(std::string_view path) {
     if (endsWith(path, ".wav")) return Format::wav;
-    if (endsWith(path, ".mid")) return Format::midi;
+    if (endsWith(path, ".mid") || endsWith(path, ".midi")) return Format::midi;
     if (endsWith(path, ".svg")) return Format::svg;
     return Format::unknown;
 }

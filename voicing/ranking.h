@@ -27,9 +27,16 @@ struct Candidate {
 // When there are more candidates than `voices`, orders them best first:
 // the highest and lowest of the notes whose keys are down (or of all the
 // melodic notes, when only the pedal holds any) outside the melody become
-// top and bottom; then by rank, the louder first, the higher first; equals
+// top and bottom; then by rank (with `bassFirst`, the bottom before the
+// top), the louder first, the higher first; equals
 // keep their order. Otherwise leaves them as they are: every one has a voice.
-void order(std::span<Candidate> candidates, std::size_t voices);
+void order(std::span<Candidate> candidates, std::size_t voices, bool bassFirst = false);
+
+// What a melodic note of `rank` is worth when a whole piece is planned at
+// once: the melody's line most, then the lines (with `bassFirst` the bass
+// before the top), then the rest; each rank worth more than many notes of
+// the ranks after it. A planner adds less than 100 to tell equals apart.
+std::int64_t worth(Rank rank, bool bassFirst);
 
 // The whole octaves that bring `pitch` into the board's range (14 to 127):
 // positive up, negative down.

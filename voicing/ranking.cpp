@@ -1,18 +1,25 @@
-#include "live/ranking.h"
+#include "voicing/ranking.h"
 
 #include "score/notes.h"
 
 namespace pitchime::ranking {
 
 namespace {
-bool better(const Candidate& a, const Candidate& b) {
-    if (a.rank != b.rank) return a.rank < b.rank;
+// Where a rank stands: with `bassFirst`, the bass comes before the top
+// line, so that two voices hold the tune and its bass.
+int standing(Rank rank, bool bassFirst) {
+    const int r = 2 * static_cast<int>(rank);
+    return bassFirst && rank == Rank::bottom ? 2 * static_cast<int>(Rank::top) - 1 : r;
+}
+
+bool better(const Candidate& a, const Candidate& b, bool bassFirst) {
+    if (a.rank != b.rank) return standing(a.rank, bassFirst) < standing(b.rank, bassFirst);
     if (a.velocity != b.velocity) return a.velocity > b.velocity;
     return a.pitch > b.pitch;
 }
 }  // namespace
 
-void order(std::span<Candidate> all, std::size_t voices) {
+void order(std::span<Candidate> all, std::size_t voices, bool bassFirst) {
     if (all.size() <= voices) return;
     for (const bool keysOnly : {true, false}) {
         Candidate* high = nullptr;
@@ -32,9 +39,29 @@ void order(std::span<Candidate> all, std::size_t voices) {
     for (std::size_t i = 1; i < all.size(); ++i) {
         const Candidate c = all[i];
         std::size_t j = i;
-        for (; j > 0 && better(c, all[j - 1]); --j) all[j] = all[j - 1];
+        for (; j > 0 && better(c, all[j - 1], bassFirst); --j) all[j] = all[j - 1];
         all[j] = c;
     }
+}
+
+std::int64_t worth(Rank rank, bool bassFirst) {
+    switch (rank) {
+        case Rank::melody:
+            return 1000000;
+        case Rank::top:
+            return bassFirst ? 10000 : 20000;
+        case Rank::bottom:
+            return bassFirst ? 20000 : 10000;
+        case Rank::fresh:
+        case Rank::keyed:
+            return 100;
+        case Rank::pedal:
+            return 50;
+        case Rank::drumSounding:
+        case Rank::drumFresh:
+            break;
+    }
+    return 1;
 }
 
 int octavesIntoRange(int pitch) {
