@@ -149,49 +149,9 @@ std::vector<bool> chooseWindows(const std::vector<Window>& windows, int voices) 
     return chosen;
 }
 
-namespace {
-
-// Notes struck this soon after a chord's first note, while its key is
-// still down, belong to the chord: a strum, or a chord played unevenly.
-constexpr std::int64_t strumUs = 30000;
-
-struct Span {
-    std::uint8_t low = 127;
-    std::uint8_t high = 0;
-};
-
-// By tone: the lowest and highest pitch of the chord it is struck in. In a
-// strum each note is the highest for a few ms; the chord's own top and bass
-// are what a listener hears as its lines.
-std::vector<Span> chordSpans(const std::vector<Tone>& tones) {
-    std::vector<Span> spans(tones.size());
-    for (std::size_t first = 0; first < tones.size();) {
-        if (tones[first].drum) {
-            ++first;
-            continue;
-        }
-        const Tone& lead = tones[first];
-        std::size_t last = first;
-        Span span;
-        for (; last < tones.size() && tones[last].startUs - lead.startUs <= strumUs &&
-               (last == first || tones[last].startUs < lead.keyEndUs);
-             ++last) {
-            if (tones[last].drum) continue;
-            span.low = std::min(span.low, tones[last].pitch);
-            span.high = std::max(span.high, tones[last].pitch);
-        }
-        for (std::size_t i = first; i < last; ++i) spans[i] = span;
-        first = last;
-    }
-    return spans;
-}
-
-}  // namespace
-
 // The lines of the file (the melody's, the top, the bass) and, with the
 // whole file in view, which tones start at their time: those whose first
-// moments fit the voices for the most worth (chooseWindows). A chord's
-// notes struck a few ms apart are ranked as one chord (chordSpans).
+// moments fit the voices for the most worth (chooseWindows).
 Plan planTones(const std::vector<Tone>& tones, const std::vector<GridTone>& grid, std::int64_t shortest,
                std::int64_t unitUs, int voices, bool bassFirst) {
     const std::size_t n = tones.size();
@@ -205,7 +165,6 @@ Plan planTones(const std::vector<Tone>& tones, const std::vector<GridTone>& grid
     std::priority_queue<Up, std::vector<Up>, std::greater<>> ups;
     std::vector<Window> windows;
     std::vector<int> windowTone;
-    const std::vector<Span> chords = chordSpans(tones);
     for (std::size_t first = 0; first < n;) {
         const std::int64_t at = grid[first].start;
         std::size_t last = first;
@@ -235,8 +194,8 @@ Plan planTones(const std::vector<Tone>& tones, const std::vector<GridTone>& grid
                 return false;
             };
             ranking::Rank r = ranking::Rank::fresh;
-            if (t.pitch == low && t.pitch <= chords[i].low) r = ranking::Rank::bottom;
-            if (!above(down) && t.pitch >= chords[i].high) r = ranking::Rank::top;
+            if (t.pitch == low) r = ranking::Rank::bottom;
+            if (!above(down)) r = ranking::Rank::top;
             if (t.melody && !above(melodyDown)) r = ranking::Rank::melody;
             if (taken[t.pitch] >= 0) {
                 // A unison merges into its first tone, which takes the
@@ -253,7 +212,7 @@ Plan planTones(const std::vector<Tone>& tones, const std::vector<GridTone>& grid
             rank[i] = r;
             // Equals apart: a chord's third and seventh before its fifth,
             // its octave doublings last; then the longer, the louder.
-            const int step = (t.pitch - std::min<int>(low, chords[i].low)) % 12;
+            const int step = (t.pitch - low) % 12;
             const int role = step == 0                                ? 0
                              : step == 7                              ? 20
                              : (step == 3 || step == 4 || step >= 10) ? 40
