@@ -64,9 +64,9 @@ Definitions (k = 3 voices, or 2 with --trill):
   instant; a player with k voices starts at most k notes at an instant, so
   the ceiling is the sum over instants of min(k, notes starting then).
   kept/ceil: kept over the ceiling.
-- Audible: kept notes whose board note sounds at least 40 ms, or to the
-  note's key-up where the key is down less long (both less 5 ms, the onset
-  tolerance): a note, not a click. aud/ceil: audible over the ceiling.
+- Audible: kept notes whose board note sounds for the shorter of 40 ms and
+  the time their key is down, less 5 ms (the onset tolerance): a note, not
+  a click. aud/ceil: audible over the ceiling.
 - First-come: the usual converters' allocation of k generators, simulated:
   in order of start (file order at one instant), a note takes a generator
   that is free at its start and holds it to its key-up; a note that finds
