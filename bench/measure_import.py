@@ -34,6 +34,7 @@ PERCUSSION = 9
 ONSET_MS = 5.0  # a note is kept when the board starts its pitch this near
 SAME_MS = 1.0  # notes of one key starting nearer than this are one note
 DRONE_MS = 1000.0
+AUDIBLE_MS = 40.0  # a kept note sounding this long (or to its key-up) is heard as a note
 LOWEST, HIGHEST = 14, 127  # the board's keys; the importer moves others by octaves
 
 DEFINITIONS = """\
@@ -52,7 +53,10 @@ Definitions (k = 3 voices, or 2 with --trill):
   the end of the file, whichever comes first.
 - Kept: distinct notes the board starts at their pitch (moved by octaves into
   14..127 as the importer moves them) within 5 ms of their start; a board
-  onset counts for one note. Board notes: the render's notes of each pitch;
+  onset counts for one note: where it could count for more than one (the
+  same pitch within 5 ms), for a note of the melody (below) first, the
+  listener hearing the melody's pitch at its time, then for the earlier
+  note. Board notes: the render's notes of each pitch;
   with --trill, a pitch's stretches in the alternating counter joined across
   gaps of at most one sixty-fourth, starting where their cycle of two
   sixty-fourths starts, the rest note (key 14) left out.
@@ -60,6 +64,9 @@ Definitions (k = 3 voices, or 2 with --trill):
   instant; a player with k voices starts at most k notes at an instant, so
   the ceiling is the sum over instants of min(k, notes starting then).
   kept/ceil: kept over the ceiling.
+- Audible: kept notes whose board note sounds for the shorter of 40 ms and
+  the time their key is down, less 5 ms (the onset tolerance): a note, not
+  a click. aud/ceil: audible over the ceiling.
 - First-come: the usual converters' allocation of k generators, simulated:
   in order of start (file order at one instant), a note takes a generator
   that is free at its start and holds it to its key-up; a note that finds
@@ -354,18 +361,28 @@ def board_notes(score, render, trill, work):
 def measure(truth, runs, k):
     """The figures of one import against the file."""
     onsets = {}
-    for pitch, start, _ in runs:  # by start
-        onsets.setdefault(pitch, ([], []))
+    for pitch, start, end in runs:  # by start
+        onsets.setdefault(pitch, ([], [], []))
         onsets[pitch][0].append(start)
         onsets[pitch][1].append(False)
-    for d in truth.distinct:
-        starts, used = onsets.get(d["pitch"], ([], []))
+        onsets[pitch][2].append(end)
+    # An onset that could count for more than one note goes to the melody's
+    # note first (the listener hears the melody's pitch at its time), then
+    # to the earlier note.
+    tune = {n["group"] for n in truth.melody} if truth.melody else set()
+    for g in sorted(range(len(truth.distinct)), key=lambda g: (g not in tune, g)):
+        d = truth.distinct[g]
+        starts, used, ends = onsets.get(d["pitch"], ([], [], []))
         lo, hi = bisect.bisect_left(starts, d["start"] - ONSET_MS), bisect.bisect_right(starts, d["start"] + ONSET_MS)
         near = [i for i in range(lo, hi) if not used[i]]
         d["kept"] = bool(near)
+        d["audible"] = False
         if near:
-            used[min(near, key=lambda i: abs(starts[i] - d["start"]))] = True
+            i = min(near, key=lambda i: abs(starts[i] - d["start"]))
+            used[i] = True
+            d["audible"] = ends[i] - starts[i] >= min(AUDIBLE_MS, d["end"] - d["start"]) - ONSET_MS
     kept = sum(d["kept"] for d in truth.distinct)
+    audible = sum(d["audible"] for d in truth.distinct)
     top = top_line(truth.distinct)
     # Drones: the file's holding of each pitch as joined stretches.
     stretches = {}
@@ -387,7 +404,7 @@ def measure(truth, runs, k):
     melody = None
     if truth.melody is not None:
         melody = (sum(truth.distinct[n["group"]]["kept"] for n in truth.melody), len(truth.melody))
-    return {"notes": len(truth.distinct), "kept": kept, "ceiling": ceiling(truth.distinct, k),
+    return {"notes": len(truth.distinct), "kept": kept, "audible": audible, "ceiling": ceiling(truth.distinct, k),
             "first": first_come(truth.distinct, k), "top": (sum(d["kept"] for d in top), len(top)),
             "melody": melody, "drones": drones, "worst": worst,
             "length": max((end for _, _, end in runs), default=0.0), "file_length": truth.length,
@@ -404,7 +421,7 @@ def clock(ms):
 
 def row(name, m, import_ms):
     if "skipped" in m:
-        return f"| {name} | {m['skipped']} |" + " |" * 11
+        return f"| {name} | {m['skipped']} |" + " |" * 13
     melody = f"{percent(*m['melody']):.0f}% of {m['melody'][1]}" if m["melody"] else "-"
     drones = f"{m['drones']} (+{m['worst'] / 1000:.1f} s)" if m["drones"] else "0"
     length = percent(m["length"] - m["file_length"], m["file_length"])
@@ -412,7 +429,7 @@ def row(name, m, import_ms):
     if m["few"]:
         few = f"{percent(m['kept'], m['notes']):.0f}%, {'length ok' if abs(length) <= 1 else 'length off'}"
     return (f"| {name} | {m['notes']} | {m['kept']} | {m['ceiling']} | {percent(m['kept'], m['ceiling']):.1f}% "
-            f"| {m['first']}{' (more)' if m['first'] > m['kept'] else ''} | {percent(*m['top']):.1f}% | {melody} "
+            f"| {m['audible']} | {percent(m['audible'], m['ceiling']):.1f}% | {m['first']}{' (more)' if m['first'] > m['kept'] else ''} | {percent(*m['top']):.1f}% | {melody} "
             f"| {drones} | {m.get('late', 0)} | {clock(m['length'])} ({length:+.2f}%) | {few} "
             f"| {import_ms:.0f} ms, {m['notes'] / max(import_ms, 0.001):.0f}/ms |")
 
@@ -424,6 +441,8 @@ def summary(figures, k):
         return lines
     ratios = [percent(m["kept"], m["ceiling"]) for _, m in done]
     lines.append(f"- kept against the ceiling: median {statistics.median(ratios):.1f}%, lowest {min(ratios):.1f}%")
+    heard = [percent(m["audible"], m["ceiling"]) for _, m in done]
+    lines.append(f"- audible against the ceiling: median {statistics.median(heard):.1f}%, lowest {min(heard):.1f}%")
     name, m = min(done, key=lambda f: percent(*f[1]["top"]))
     lines.append(f"- top line: lowest {percent(*m['top']):.1f}% ({name})")
     melodic = [(name, m) for name, m in done if m["melody"]]
@@ -471,9 +490,9 @@ def main():
         for mode in args.modes.split(","):
             trill, k = mode == "trill", 2 if mode == "trill" else 3
             print(f"### {'With --trill (two voices)' if trill else 'Three voices'}\n")
-            print("| run | notes | kept | ceiling | kept/ceil | first-come | top line | melody | drones | late | length "
+            print("| run | notes | kept | ceiling | kept/ceil | audible | aud/ceil | first-come | top line | melody | drones | late | length "
                   f"| at most {k} | import |")
-            print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+            print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
             figures = []
             for e in entries:
                 name = e.get("name", os.path.splitext(e["file"])[0])
