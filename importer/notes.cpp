@@ -180,7 +180,6 @@ Prepared prepare(const midi::File& file, const Options& options) {
             ++out.bends[b.channel & 15];
         bend[b.channel & 15] = b.value;
     }
-    mergeDoublings(out);
     return out;
 }
 

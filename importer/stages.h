@@ -58,10 +58,6 @@ struct Prepared {
 
 Prepared prepare(const midi::File& file, const Options& options);
 
-// Merges the unison doublings of different parts a few ms apart into one
-// tone each, reported as merged (importer/doublings.cpp).
-void mergeDoublings(Prepared& prepared);
-
 // ---- The grid: the unit every time is rounded to ----
 
 // The length of the unit as the sixty-fourth note of a BPM.
