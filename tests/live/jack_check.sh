@@ -4,22 +4,45 @@
 # sending the messages of CASES to that port at once; what live_listen
 # played of each must be what CASES says. Skipped, with one line, where
 # jackd is not installed.
-#   jack_check.sh LISTEN SEND CASES WORKDIR
+#   jack_check.sh LISTEN SEND CASES WORKDIR SERVER
+# SERVER is the JACK server's name, one per test and the same at every run:
+# JACK keeps at most 8 servers in its registry and frees a dead server's
+# entry only for a new server of the same name, so a run killed before it
+# could stop its server leaves an entry that the next run takes back.
 set -u
-listen=$1 send=$2 cases=$3 work=$4
+listen=$1 send=$2 cases=$3 work=$4 server=$5
 if ! command -v jackd > /dev/null 2>&1; then
     echo "jackd not found: the JACK test is skipped (Debian package jackd2)"
     exit 77
 fi
+# A server that a killed run of this test left running is this test's to stop.
+if [ -f "$work/jackd.pid" ]; then
+    stale=$(cat "$work/jackd.pid")
+    if [ "$(cat "/proc/$stale/comm" 2> /dev/null)" = jackd ]; then
+        kill "$stale" 2> /dev/null
+        sleep 1
+    fi
+fi
 rm -rf "$work" && mkdir -p "$work" && mkfifo "$work/hold" && : > "$work/played" || exit 1
 # A server no other JACK client sees; every client below inherits the name.
-JACK_DEFAULT_SERVER="pitchime-test-$$"
+JACK_DEFAULT_SERVER=$server
 export JACK_DEFAULT_SERVER
 jackd= listener= sender= held=
+# Asks PIDS to end and waits for them; what has not ended 5 s later is killed.
+stop() {
+    [ -n "$(echo "$@")" ] || return 0
+    kill "$@" 2> /dev/null
+    (sleep 5 && kill -9 "$@" 2> /dev/null) &
+    watchdog=$!
+    wait "$@"
+    kill $watchdog 2> /dev/null
+}
+# Stops what this test started on every way out, the clients first and the
+# server last, so that the server leaves JACK's registry as it should.
 finish() {
     [ -n "$held" ] && exec 3>&-
-    for pid in $sender $listener $jackd; do kill "$pid" 2> /dev/null; done
-    wait
+    stop $sender $listener
+    stop $jackd && rm -f "$work/jackd.pid"
 }
 trap finish EXIT
 trap "exit 1" HUP INT TERM
@@ -44,6 +67,7 @@ wait_lines() {
 # delays a cycle rather than being dropped from the graph.
 jackd --sync --timeout 10000 --no-realtime -d dummy -r 48000 -p 256 > "$work/jackd.log" 2>&1 &
 jackd=$!
+echo "$jackd" > "$work/jackd.pid"
 jack_wait --wait --timeout 30 > /dev/null 2>&1 || fail "the JACK server did not start"
 # Both programs run until the fifo's one writer, this shell, closes it.
 PITCHIME_VBOARD_TRACE="$work/board.jsonl" "$listen" jack < "$work/hold" > "$work/played" 2> "$work/listen.log" &
@@ -61,8 +85,12 @@ sender=$!
 wait_lines "$work/played" $(($(echo "$messages" | wc -l) + 1)) "$listener" "$sender" || fail "not every message was played"
 exec 3>&-
 held=
-wait "$listener" || fail "live_listen failed"
-wait "$sender" || fail "jack_send failed"
+status=0 && wait "$listener" || status=$?
+listener=
+[ $status = 0 ] || fail "live_listen failed"
+status=0 && wait "$sender" || status=$?
+sender=
+[ $status = 0 ] || fail "jack_send failed"
 grep -v '^#' "$cases" | grep . > "$work/expected"
 sed 1d "$work/played" | awk '{ $1 = ""; sub(/^ /, ""); print }' | diff "$work/expected" - || fail "played otherwise"
 # Every write reached the board and was decoded there: a control word is
