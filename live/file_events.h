@@ -1,0 +1,36 @@
+// A Standard MIDI File as the live player plays it: the notes, controllers
+// and pitch bends that the reader of midi/ keeps, turned back into MIDI
+// messages, each at its time in the file through the file's tempo map, in
+// the order a synthesizer hearing the file would act on them.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "midi/midi_file.h"
+#include "midiin/midi_input.h"
+
+namespace pitchime::live {
+
+// The notes that rank first, as the melody: those of one track, and of one
+// channel of it when `channel` is 0 to 15. track -1: none.
+struct Melody {
+    int track = -1;
+    int channel = -1;
+};
+
+// One message of the file: Message::us is microseconds from the file's
+// start.
+struct FileEvent {
+    midiin::Message message;
+    bool melody = false;
+};
+
+// Every message of `file`, by time. At one time: the note-offs of notes
+// that have a length, then controllers and bends in the file's order,
+// then the note-ons, then the note-offs of notes of no length, so that a
+// key struck again sounds again, a note starts at its bend, and no note
+// stays on.
+std::vector<FileEvent> fileEvents(const midi::File& file, const Melody& melody);
+
+}  // namespace pitchime::live
