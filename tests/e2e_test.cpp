@@ -67,14 +67,16 @@ Result runTraced(Command r, const std::string& trace) {
 }
 
 // The trace one event a line, its fields in name order, a whole 21-byte
-// frame's bytes shown as "frame".
+// frame's bytes shown as "frame", N frames sent in one write as "frame*N".
 std::string summary(const std::vector<TraceEvent>& trace) {
     std::string text;
     for (const TraceEvent& e : trace) {
         std::string line = e.call;
         for (const auto& [key, value] : e.fields)
             line += (line.empty() ? "" : " ") + key + "=" +
-                    (key == "bytes" && value.size() == 42 ? "frame" : value);
+                    (key != "bytes" || value.size() % 42 != 0 ? value
+                     : value.size() == 42                     ? "frame"
+                                                              : "frame*" + std::to_string(value.size() / 42));
         text += line + "\n";
     }
     return text;
