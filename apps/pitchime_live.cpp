@@ -69,9 +69,6 @@ constexpr apps::Option options[] = {
     {"--port", true},     {"--list"},  {"--api", true},       {"--trill"},        {"--turn", true},
     {"--channels", true}, {"--drums"}, {"--transpose", true}, {"--melody", true}, {"--quiet"}};
 
-// How far ahead of its time a file's message is handed to the playing
-// thread, which holds it until then.
-constexpr std::int64_t fileLeadUs = 200000;
 // From the start of playing to the file's time 0.
 constexpr std::int64_t fileStartUs = 100000;
 
@@ -184,19 +181,6 @@ void printPlayed(live::Runner& runner, std::int64_t originUs) {
     }
 }
 
-// Hands the file's messages to the playing thread a little ahead of their
-// times, then waits for the last one's.
-void feedFile(live::Runner& runner, const std::vector<live::FileEvent>& events, std::int64_t originUs) {
-    for (const live::FileEvent& e : events) {
-        const std::int64_t due = originUs + e.message.us;
-        platform::sleepUntilUs(due - fileLeadUs);
-        live::Incoming incoming{e.message, e.melody};
-        incoming.message.us = due;
-        while (!live::post(runner, incoming)) platform::sleepMs(5);
-    }
-    if (!events.empty()) platform::sleepUntilUs(originUs + events.back().message.us);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -240,7 +224,7 @@ int main(int argc, char** argv) {
         platform::waitForExit();
     }
     console::line(std::string("Playing ") + args.file);
-    feedFile(*runner, events, originUs);
+    live::feedFile(*runner, events, originUs);
     live::stop(*runner);
     if (printer.joinable()) printer.join();
     board::reportWriteFailure(run.boardPort, 0);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/platform.h"
+
 namespace pitchime::live {
 
 namespace {
@@ -61,6 +63,19 @@ std::vector<FileEvent> fileEvents(const midi::File& file, const Melody& melody) 
         events.push_back(s.event);
     }
     return events;
+}
+
+void feedFile(Runner& runner, const std::vector<FileEvent>& events, std::int64_t originUs) {
+    for (const FileEvent& e : events) {
+        const std::int64_t due = originUs + e.message.us;
+        platform::sleepUntilUs(due - fileLeadUs);
+        Incoming incoming{e.message, e.melody};
+        incoming.message.us = due;
+        // A full queue (a thousand messages within fileLeadUs) empties as
+        // they come due.
+        while (!post(runner, incoming)) platform::sleepMs(5);
+    }
+    if (!events.empty()) platform::sleepUntilUs(originUs + events.back().message.us);
 }
 
 }  // namespace pitchime::live

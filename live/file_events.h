@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "live/runner.h"
 #include "midi/midi_file.h"
 #include "midiin/midi_input.h"
 
@@ -32,5 +33,15 @@ struct FileEvent {
 // key struck again sounds again, a note starts at its bend, and no note
 // stays on.
 std::vector<FileEvent> fileEvents(const midi::File& file, const Melody& melody);
+
+// How far ahead of its time a file's message is handed to the playing
+// thread, which holds it until then.
+inline constexpr std::int64_t fileLeadUs = 200000;
+
+// Plays `events` on `runner`, the file's time 0 at `originUs` on the
+// platform::nowUs() clock: hands each message to the playing thread
+// fileLeadUs ahead of its time, sleeping in between, then waits until the
+// last one's time. The runner is left running.
+void feedFile(Runner& runner, const std::vector<FileEvent>& events, std::int64_t originUs);
 
 }  // namespace pitchime::live
