@@ -37,12 +37,15 @@ std::string replaceAll(std::string text, const std::string& what, const std::str
     return text;
 }
 
-// A program started by name, under wine when the tests run the Windows build.
+// A program started by name, under wine when the tests run the Windows build:
+// without wine's ALSA driver, a Windows with no sound or MIDI device
+// whatever the host has.
 Command program(const std::string& name, std::vector<std::string> args) {
     Command r;
     if (underWine) {
         r.argv = {PITCHIME_WINE, PITCHIME_WINE_PROGRAMS "/" + name + ".exe"};
-        r.env = {"WINEPREFIX=" PITCHIME_WINE_PREFIX, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
+        r.env = {"WINEPREFIX=" PITCHIME_WINE_PREFIX, "WINEDEBUG=-all",
+                 "WINEDLLOVERRIDES=mscoree,mshtml=;winealsa.drv="};
     } else {
         r.argv = {PITCHIME_BIN_DIR "/" + name};
     }
