@@ -214,16 +214,22 @@ int main(int argc, char** argv) {
         midiin::close(input);
         finishProcess(run, 1);
     }
-    const std::int64_t originUs = platform::nowUs() + (input == nullptr ? fileStartUs : 0);
     live::start(*runner, run.boardPort, args.settings);
     std::thread printer;
-    if (!args.quiet) printer = std::thread(printPlayed, std::ref(*runner), originUs);
+    const auto startPrinter = [&](std::int64_t originUs) {
+        if (!args.quiet) printer = std::thread(printPlayed, std::ref(*runner), originUs);
+    };
     if (input != nullptr) {
+        startPrinter(platform::nowUs());
         console::line("Playing what comes to " + midiin::describe(*input) + "; Ctrl+C stops.");
         // Until Ctrl+C, whose release rests the board and ends the process.
         platform::waitForExit();
     }
     console::line(std::string("Playing ") + args.file);
+    // The file's time 0 a little ahead, so that the first messages are
+    // handed over before they are due, each instant's together.
+    const std::int64_t originUs = platform::nowUs() + fileStartUs;
+    startPrinter(originUs);
     live::feedFile(*runner, events, originUs);
     live::stop(*runner);
     if (printer.joinable()) printer.join();
