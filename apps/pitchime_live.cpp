@@ -40,7 +40,8 @@ constexpr const char* help =
     "Ctrl+C stops it at any moment and brings the board to rest.\n"
     "\n"
     "  --port NAME|N     connect to this MIDI source (its number in --list, its\n"
-    "                    name, or a part of it) instead of offering a port\n"
+    "                    name, or a part of it) instead of offering a port;\n"
+    "                    the program ends when the source goes away\n"
     "  --list            list the MIDI sources and exit\n"
     "  --api API         the MIDI system: alsa, jack, coremidi or winmm\n"
     "  --trill           two voices taking turns on counter 0 (pitchime-trill)\n"
@@ -71,6 +72,8 @@ constexpr apps::Option options[] = {
 
 // From the start of playing to the file's time 0.
 constexpr std::int64_t fileStartUs = 100000;
+// How often the program looks whether the source it connected to is there.
+constexpr std::int32_t sourceCheckMs = 500;
 
 enum class MelodyChoice { automatic, none, named };
 
@@ -222,15 +225,20 @@ int main(int argc, char** argv) {
     if (input != nullptr) {
         startPrinter(platform::nowUs());
         console::line("Playing what comes to " + midiin::describe(*input) + "; Ctrl+C stops.");
-        // Until Ctrl+C, whose release rests the board and ends the process.
-        platform::waitForExit();
+        // Until Ctrl+C, whose release rests the board and ends the process,
+        // or until the source connected to has gone.
+        std::string why;
+        while (midiin::stillThere(*input, why)) platform::sleepMs(sourceCheckMs);
+        console::note("%s", why.c_str());
+        midiin::close(input);
+    } else {
+        console::line(std::string("Playing ") + args.file);
+        // The file's time 0 a little ahead, so that the first messages are
+        // handed over before they are due, each instant's together.
+        const std::int64_t originUs = platform::nowUs() + fileStartUs;
+        startPrinter(originUs);
+        live::feedFile(*runner, events, originUs);
     }
-    console::line(std::string("Playing ") + args.file);
-    // The file's time 0 a little ahead, so that the first messages are
-    // handed over before they are due, each instant's together.
-    const std::int64_t originUs = platform::nowUs() + fileStartUs;
-    startPrinter(originUs);
-    live::feedFile(*runner, events, originUs);
     live::stop(*runner);
     if (printer.joinable()) printer.join();
     board::reportWriteFailure(run.boardPort, 0);
