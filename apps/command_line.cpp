@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -80,6 +81,50 @@ int readScoreArgument(const Program& program, int argc, char** argv, const char*
                      ignored.c_str());
     }
     return status;
+}
+
+bool parseNumber(const char* text, long low, long high, int& value) {
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+bool parseNumberList(std::string_view text, int high, std::vector<int>& numbers) {
+    numbers.clear();
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        const std::string item(text.substr(0, comma));
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        const std::size_t dash = item.find('-', 1);
+        int first = 0;
+        if (!parseNumber(item.substr(0, dash).c_str(), 1, high, first)) return false;
+        int last = first;
+        if (dash != std::string::npos && !parseNumber(item.substr(dash + 1).c_str(), first, high, last))
+            return false;
+        for (int i = first; i <= last; ++i) numbers.push_back(i);
+    }
+    return true;
+}
+
+bool readWholeFile(const char* path, std::vector<std::uint8_t>& bytes, std::string& error) {
+    std::error_code ignored;
+    const bool directory = std::filesystem::is_directory(path, ignored);
+    std::FILE* f = directory ? nullptr : std::fopen(path, "rb");
+    if (f == nullptr) {
+        error = std::string(path) + ": cannot open: " + std::strerror(directory ? EISDIR : errno);
+        return false;
+    }
+    std::uint8_t block[65536];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;)
+        bytes.insert(bytes.end(), block, block + n);
+    const bool failed = std::ferror(f) != 0;
+    const int readError = errno;
+    std::fclose(f);
+    if (failed) error = std::string(path) + ": cannot read: " + std::strerror(readError);
+    return !failed;
 }
 
 std::string writeWhole(const char* path, std::string_view bytes) {

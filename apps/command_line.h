@@ -3,6 +3,7 @@
 // output file that appears whole or not at all.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
@@ -56,6 +57,18 @@ int readArguments(const Program& program, std::span<const Option> options, int a
 // when the player asks for it); the operands after it are ignored, which
 // one line on standard error says. Returns as readArguments does.
 int readScoreArgument(const Program& program, int argc, char** argv, const char*& score);
+
+// A whole number from `low` to `high`, or false.
+bool parseNumber(const char* text, long low, long high, int& value);
+
+// A list such as "1,3-5" of numbers from 1 to `high`, each range in order;
+// false when an item is not one.
+bool parseNumberList(std::string_view text, int high, std::vector<int>& numbers);
+
+// Reads the file at `path` whole; false, with "PATH: cannot open: why" or
+// "PATH: cannot read: why" in `error`, when it cannot (a directory cannot
+// be opened).
+bool readWholeFile(const char* path, std::vector<std::uint8_t>& bytes, std::string& error);
 
 // Writes `bytes` to a new file beside `path` and renames it to `path`, so
 // that `path` is whole or as it was; a file there is replaced, a directory

@@ -94,33 +94,13 @@ struct Arguments {
     const char* report = nullptr;
 };
 
-// A whole number from `low` to `high`, or false.
-bool parseInt(const char* text, long low, long high, int& value) {
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
 // "1,3-5" into marks from index 0 (first = 1), each from 1 to `high`.
 template <std::size_t size>
 bool parseList(std::string_view text, int high, std::bitset<size>& marks) {
+    std::vector<int> numbers;
+    if (!apps::parseNumberList(text, high, numbers)) return false;
     marks.reset();
-    while (!text.empty()) {
-        const std::size_t comma = text.find(',');
-        const std::string item(text.substr(0, comma));
-        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
-        const std::size_t dash = item.find('-', 1);
-        int first = 0;
-        int last = 0;
-        if (!parseInt(item.substr(0, dash).c_str(), 1, high, first)) return false;
-        last = first;
-        if (dash != std::string::npos && !parseInt(item.substr(dash + 1).c_str(), first, high, last))
-            return false;
-        for (int i = first; i <= last; ++i) marks[static_cast<std::size_t>(i - 1)] = true;
-    }
+    for (int n : numbers) marks[static_cast<std::size_t>(n - 1)] = true;
     return true;
 }
 
@@ -134,8 +114,9 @@ bool parseMelody(std::string_view text, importer::Options& options) {
     const std::size_t dot = text.find('.');
     int track = 0;
     int channel = 0;
-    if (!parseInt(std::string(text.substr(0, dot)).c_str(), 1, 65535, track)) return false;
-    if (dot != std::string_view::npos && !parseInt(std::string(text.substr(dot + 1)).c_str(), 1, 16, channel))
+    if (!apps::parseNumber(std::string(text.substr(0, dot)).c_str(), 1, 65535, track)) return false;
+    if (dot != std::string_view::npos &&
+        !apps::parseNumber(std::string(text.substr(dot + 1)).c_str(), 1, 16, channel))
         return false;
     options.melodyTrack = track - 1;
     options.melodyChannel = channel - 1;
@@ -155,26 +136,6 @@ std::string outputRefusal(const char* in, const char* out) {
     return midi ? "is a MIDI file" : "";
 }
 
-// Reads the MIDI file whole. A directory opens for reading on some systems
-// and fails only when read: it is refused as a file that cannot be opened.
-bool readWhole(const char* path, std::vector<std::uint8_t>& bytes, std::string& error) {
-    std::error_code ignored;
-    const bool directory = std::filesystem::is_directory(path, ignored);
-    std::FILE* f = directory ? nullptr : std::fopen(path, "rb");
-    if (f == nullptr) {
-        error = std::string(path) + ": cannot open: " + std::strerror(directory ? EISDIR : errno);
-        return false;
-    }
-    std::uint8_t block[65536];
-    std::size_t n = 0;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0) bytes.insert(bytes.end(), block, block + n);
-    const bool failed = std::ferror(f) != 0;
-    const int readError = errno;
-    std::fclose(f);
-    if (failed) error = std::string(path) + ": cannot read: " + std::strerror(readError);
-    return !failed;
-}
-
 // Parses the command line; returns -1 to go on, else the exit status.
 int parseArguments(int argc, char** argv, Arguments& args) {
     std::vector<const char*> operands;
@@ -183,11 +144,11 @@ int parseArguments(int argc, char** argv, Arguments& args) {
         if (name == "--trill") args.options.trill = true;
         if (name == "--drums") args.options.drums = true;
         if (name == "--info") args.info = true;
-        if (name == "--gap") ok = parseInt(text, 1, 1000, args.options.gapMs);
-        if (name == "--bpm") ok = parseInt(text, 1, 3750, args.options.bpm);
+        if (name == "--gap") ok = apps::parseNumber(text, 1, 1000, args.options.gapMs);
+        if (name == "--bpm") ok = apps::parseNumber(text, 1, 3750, args.options.bpm);
         if (name == "--transpose") {
             args.options.autoTranspose = std::string_view(text) == "auto";
-            ok = args.options.autoTranspose || parseInt(text, -127, 127, args.options.transpose);
+            ok = args.options.autoTranspose || apps::parseNumber(text, -127, 127, args.options.transpose);
         }
         if (name == "--tracks") ok = parseList(text, 65535, args.options.tracks);
         if (name == "--channels") ok = parseList(text, 16, args.options.channels);
@@ -223,7 +184,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::uint8_t> bytes;
     std::string error;
-    if (!readWhole(args.in, bytes, error)) return apps::failure(program, error);
+    if (!apps::readWholeFile(args.in, bytes, error)) return apps::failure(program, error);
     pitchime::midi::File file;
     pitchime::midi::Error readError;
     if (!pitchime::midi::readFile(bytes, file, readError)) {

@@ -212,8 +212,9 @@ int main(int argc, char** argv) {
     const bool realtime = argc > 2 && std::string(argv[2]) == "--realtime";
     jack_set_error_function(quiet);
     jack_set_info_function(quiet);
-    const std::string server = "pitchime-bench-" + std::to_string(getpid());
-    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+    // The same name at every run: JACK frees a dead server's registry entry
+    // (it holds 8) only for a new server of that name.
+    setenv("JACK_DEFAULT_SERVER", "pitchime-bench-live-midi", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 0);
     pid_t jackd = 0;
     char* jackArgs[] = {const_cast<char*>("jackd"),

@@ -13,7 +13,7 @@ include(GNUInstallDirs)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-set(pitchime_programs pitchime pitchime-trill pitchime-render pitchime-import)
+set(pitchime_programs pitchime pitchime-trill pitchime-live pitchime-render pitchime-import)
 
 if(WIN32)
   foreach(program IN LISTS pitchime_programs)

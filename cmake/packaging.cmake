@@ -14,10 +14,11 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "Intel 8254 timer whose three counters make square-wave tones, driven"
   "through an FTDI FT245R USB chip in asynchronous bit-bang mode."
   "pitchime gives each voice its own counter; pitchime-trill alternates two"
-  "voices on one counter; pitchime-render plays a score on a virtual tone"
-  "board in virtual time and writes the sound to a file; pitchime-import"
-  "turns a MIDI file into a score. A udev rule lets the user at the machine"
-  "reach the board without root.")
+  "voices on one counter; pitchime-live plays the board live from a MIDI"
+  "keyboard or sequencer, or a MIDI file in real time; pitchime-render"
+  "plays a score on a virtual tone board in virtual time and writes the"
+  "sound to a file; pitchime-import turns a MIDI file into a score. A udev"
+  "rule lets the user at the machine reach the board without root.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)

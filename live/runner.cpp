@@ -1,5 +1,6 @@
 #include "live/runner.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/platform.h"
@@ -33,13 +34,23 @@ void add(Runner& r, Instant& instant, const midiin::Message& message, const Writ
     if (instant.count == instant.played.size()) send(r, instant);
 }
 
+// Sleeps until `us`, or until a message is posted or the runner stops.
 void sleepUntil(Runner& r, std::int64_t us) {
     if (us == never) {
         r.wake.acquire();
-        return;
+    } else if (const auto wait = std::chrono::microseconds(us - platform::nowUs()); wait.count() > 0) {
+        (void)r.wake.try_acquire_for(wait);
     }
-    const auto wait = std::chrono::microseconds(us - platform::nowUs());
-    if (wait.count() > 0) (void)r.wake.try_acquire_for(wait);
+    // One look at the queue serves every message posted until now: a file's
+    // messages, posted ahead of their time, must not wake it once each.
+    while (r.wake.try_acquire()) {
+    }
+}
+
+// When the first queued message is due; never when none is queued.
+std::int64_t nextMessageUs(Runner& r) {
+    const Incoming* front = queueFront(r.inbox);
+    return front == nullptr ? never : front->message.us;
 }
 
 void play(Runner& r) {
@@ -47,12 +58,16 @@ void play(Runner& r) {
     Instant instant;
     Writes writes;
     for (bool last = false; !last;) {
-        sleepUntil(r, nextChangeUs(r.engine));
+        sleepUntil(r, std::min(nextChangeUs(r.engine), nextMessageUs(r)));
         last = r.stopping.load(std::memory_order_acquire);
-        while (const midiin::Message* queued = queueFront(r.inbox)) {
-            const midiin::Message message = *queued;
+        const std::int64_t due = platform::nowUs();
+        for (const Incoming* queued;
+             (queued = queueFront(r.inbox)) != nullptr && queued->message.us <= due;) {
+            const Incoming incoming = *queued;
             queuePop(r.inbox);
-            receive(r.engine, message.us, std::span(message.bytes.data(), message.size), writes);
+            const midiin::Message& message = incoming.message;
+            receive(r.engine, message.us, std::span(message.bytes.data(), message.size), writes,
+                    incoming.melody);
             add(r, instant, message, writes);
         }
         if (const std::int64_t now = platform::nowUs(); nextChangeUs(r.engine) <= now) {
@@ -78,8 +93,13 @@ void start(Runner& runner, BoardPort& port, const Settings& settings) {
 }
 
 void receive(void* context, const midiin::Message& message) {
-    Runner& runner = *static_cast<Runner*>(context);
-    if (queuePush(runner.inbox, message)) runner.wake.release();
+    (void)post(*static_cast<Runner*>(context), Incoming{message, false});
+}
+
+bool post(Runner& runner, const Incoming& incoming) {
+    if (!queuePush(runner.inbox, incoming)) return false;
+    runner.wake.release();
+    return true;
 }
 
 void stop(Runner& runner) {

@@ -20,6 +20,14 @@
 
 namespace pitchime::live {
 
+// A message for the playing thread, played once its time (message.us) has
+// come: at once for what a MIDI input stamped on arrival, at its time in the
+// file for a file's. `melody`: a melodic note of the melody track.
+struct Incoming {
+    midiin::Message message;
+    bool melody = false;
+};
+
 // One message played, or one timed change (message.size 0, at message.us).
 struct Played {
     midiin::Message message;
@@ -30,7 +38,7 @@ struct Played {
 struct Runner {
     Engine engine;
     BoardPort* port = nullptr;
-    EventQueue<midiin::Message, 1024> inbox;  // from the MIDI system's thread
+    EventQueue<Incoming, 1024> inbox;  // from the MIDI system's thread, or a file's reader
     std::counting_semaphore<1 << 30> wake{0};
     EventQueue<Played, 1024> played;  // to the reader of nextPlayed
     std::counting_semaphore<1 << 30> playedReady{0};
@@ -46,7 +54,13 @@ void start(Runner& runner, BoardPort& port, const Settings& settings);
 // inbox.dropped).
 void receive(void* runner, const midiin::Message& message);
 
-// Plays what has come, silences every counter, and ends the thread.
+// Queues `incoming` and wakes the playing thread, which sleeps until its
+// time. Returns false, queueing nothing, when the queue is full. Messages
+// are played in the order they are posted.
+bool post(Runner& runner, const Incoming& incoming);
+
+// Plays what has come and is due, silences every counter, and ends the
+// thread; messages not yet due are dropped.
 void stop(Runner& runner);
 
 // Waits for the next record of what was played; false once the runner has

@@ -61,6 +61,12 @@ Input* open(const OpenOptions& options, std::string& error);
 // Keyboard) of alsa".
 std::string describe(const Input& input);
 
+// Whether the source that `input` was connected to (OpenOptions::port) is
+// still there; false, with one line saying why in `why`, once it has gone
+// (a keyboard unplugged, a sequencer ended). An input on a port of our own
+// is always there. Called from one thread only, never the receiver's.
+bool stillThere(Input& input, std::string& why);
+
 // Closes `input` and frees it: once this returns, the receiver is not
 // running and will not be called again. Null does nothing.
 void close(Input* input);

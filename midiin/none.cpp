@@ -19,6 +19,8 @@ Input* open(const OpenOptions&, std::string& error) {
 
 std::string describe(const Input&) { return {}; }
 
+bool stillThere(Input&, std::string&) { return true; }
+
 void close(Input*) {}
 
 }  // namespace pitchime::midiin

@@ -30,6 +30,11 @@ struct Input {
     std::string passedOver;  // automatic: why the systems before this one could not be used
     Receiver receiver = nullptr;
     void* context = nullptr;
+    // The source connected to, and a second client of the same MIDI system
+    // that lists the sources for stillThere: the input's own client is the
+    // input thread's.
+    std::string source;
+    std::unique_ptr<Input> lister;
     // The input thread's.
     double systemSeconds = 0;
     ArrivalClock clock;
@@ -209,6 +214,7 @@ Input* open(const OpenOptions& options, std::string& error) {
             if (n < 0) return nullptr;
             midi.openPort(static_cast<unsigned>(n), options.portName);
             input->description = "source " + std::to_string(n) + " (" + names[n] + ") of " + api;
+            input->source = names[n];
         }
         // A port of our own is not "open" to RtMidi, only a connection is.
         if (input->error.empty() && (options.port.empty() || midi.isPortOpen())) return input.release();
@@ -220,6 +226,21 @@ Input* open(const OpenOptions& options, std::string& error) {
 }
 
 std::string describe(const Input& input) { return input.description; }
+
+bool stillThere(Input& input, std::string& why) {
+    if (input.source.empty()) return true;
+    try {
+        if (!input.lister) input.lister = connect(input.api);
+        std::vector<std::string> names;
+        input.lister->warning.clear();
+        if (!input.lister->midi || !sources(*input.lister, names)) return true;  // cannot tell: still there
+        if (std::find(names.begin(), names.end(), input.source) != names.end()) return true;
+    } catch (const std::exception&) {
+        return true;
+    }
+    why = "MIDI source " + input.source + " has gone";
+    return false;
+}
 
 void close(Input* input) {
     if (input == nullptr) return;

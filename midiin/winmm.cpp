@@ -98,6 +98,10 @@ Input* open(const OpenOptions& options, std::string& error) {
 
 std::string describe(const Input& input) { return input.description; }
 
+// Windows tells a program of a device unplugged only by failing its calls;
+// the device stays open until it is closed.
+bool stillThere(Input&, std::string&) { return true; }
+
 void close(Input* input) {
     if (input == nullptr) return;
     midiInStop(input->handle);

@@ -10,6 +10,9 @@ namespace pitchime::platform {
 // Waits `ms` whole milliseconds on a monotonic clock; 0 or less returns at once.
 void sleepMs(std::int32_t ms);
 
+// Waits until nowUs() reaches `us`; a time already past returns at once.
+void sleepUntilUs(std::int64_t us);
+
 // Wall-clock milliseconds since the process started, advancing during waits.
 std::int32_t clockMs();
 

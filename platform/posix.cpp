@@ -86,6 +86,21 @@ void sleepMs(std::int32_t ms) {
 #endif
 }
 
+void sleepUntilUs(std::int64_t us) {
+#if defined(__APPLE__)
+    for (std::int64_t left; (left = us - nowUs()) > 0;) {
+        timespec rest{static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000) * 1000L};
+        nanosleep(&rest, nullptr);
+    }
+#else
+    const std::int64_t at = startUs + us;
+    if (at <= monotonicUs()) return;
+    const timespec deadline{static_cast<time_t>(at / 1000000), static_cast<long>(at % 1000000) * 1000L};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+#endif
+}
+
 std::int32_t clockMs() { return static_cast<std::int32_t>((monotonicUs() - startUs) / 1000); }
 
 std::int64_t nowUs() { return monotonicUs() - startUs; }

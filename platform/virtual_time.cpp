@@ -20,6 +20,12 @@ void sleepMs(std::int32_t ms) {
     if (ms > 0) virtualUs += std::int64_t{ms} * 1000;
 }
 
+void sleepUntilUs(std::int64_t us) {
+    std::int64_t now = virtualUs.load();
+    while (now < us && !virtualUs.compare_exchange_weak(now, us)) {
+    }
+}
+
 std::int32_t clockMs() { return static_cast<std::int32_t>(virtualUs.load() / 1000); }
 
 std::int64_t nowUs() { return virtualUs.load(); }

@@ -47,6 +47,12 @@ void sleepMs(std::int32_t ms) {
     if (ms > 0) Sleep(static_cast<DWORD>(ms));
 }
 
+void sleepUntilUs(std::int64_t us) {
+    // Sleep takes whole milliseconds: the wait ends at the deadline or
+    // within a timer tick after it, never before.
+    for (std::int64_t left; (left = us - nowUs()) > 0;) Sleep(static_cast<DWORD>((left + 999) / 1000));
+}
+
 std::int32_t clockMs() { return static_cast<std::int32_t>(std::clock()); }
 
 std::int64_t nowUs() {

@@ -37,12 +37,15 @@ std::string replaceAll(std::string text, const std::string& what, const std::str
     return text;
 }
 
-// A program started by name, under wine when the tests run the Windows build.
+// A program started by name, under wine when the tests run the Windows build:
+// without wine's ALSA driver, a Windows with no sound or MIDI device
+// whatever the host has.
 Command program(const std::string& name, std::vector<std::string> args) {
     Command r;
     if (underWine) {
         r.argv = {PITCHIME_WINE, PITCHIME_WINE_PROGRAMS "/" + name + ".exe"};
-        r.env = {"WINEPREFIX=" PITCHIME_WINE_PREFIX, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
+        r.env = {"WINEPREFIX=" PITCHIME_WINE_PREFIX, "WINEDEBUG=-all",
+                 "WINEDLLOVERRIDES=mscoree,mshtml=;winealsa.drv="};
     } else {
         r.argv = {PITCHIME_BIN_DIR "/" + name};
     }
@@ -67,14 +70,16 @@ Result runTraced(Command r, const std::string& trace) {
 }
 
 // The trace one event a line, its fields in name order, a whole 21-byte
-// frame's bytes shown as "frame".
+// frame's bytes shown as "frame", N frames sent in one write as "frame*N".
 std::string summary(const std::vector<TraceEvent>& trace) {
     std::string text;
     for (const TraceEvent& e : trace) {
         std::string line = e.call;
         for (const auto& [key, value] : e.fields)
             line += (line.empty() ? "" : " ") + key + "=" +
-                    (key == "bytes" && value.size() == 42 ? "frame" : value);
+                    (key != "bytes" || value.size() % 42 != 0 ? value
+                     : value.size() == 42                     ? "frame"
+                                                              : "frame*" + std::to_string(value.size() / 42));
         text += line + "\n";
     }
     return text;

@@ -50,7 +50,7 @@ target_compile_definitions(e2e_tests PRIVATE
   PITCHIME_BIN_DIR="$<TARGET_FILE_DIR:pitchime>"
   PITCHIME_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
   PITCHIME_WINE="" PITCHIME_WINE_PROGRAMS="" PITCHIME_WINE_PREFIX="")
-add_dependencies(e2e_tests pitchime pitchime-trill pitchime-render)
+add_dependencies(e2e_tests pitchime pitchime-trill pitchime-live pitchime-render)
 # Live audio, where built in, plays to SDL's dummy driver: silent, and
 # nothing on standard error.
 set(live_audio_environment ENVIRONMENT SDL_AUDIODRIVER=dummy)

@@ -13,13 +13,16 @@ fail() { echo "$*"; exit 1; }
 
 "$bin/pitchime-render" --version
 "$bin/pitchime-render" "$examples/ode-to-joy.txt" "$prefix/ode.wav"
-# The first rows of a bundled tune for each player, in real time.
+# The first rows of a bundled tune for each player, and the guide's MIDI
+# file live, in real time.
 head -n 6 "$examples/ode-to-joy.txt" > "$prefix/pitchime.txt"
 head -n 6 "$examples/minuet-in-g.txt" > "$prefix/pitchime-trill.txt"
 for program in pitchime pitchime-trill; do
   echo | PITCHIME_VBOARD_AUDIO=off "$bin/$program" "$prefix/$program.txt" > "$prefix/out.txt"
   [ "$(tail -n 1 "$prefix/out.txt")" = Closed ] || fail "$program did not end with Closed"
 done
+PITCHIME_VBOARD_AUDIO=off "$bin/pitchime-live" --quiet "$prefix/share/doc/pitchime/docs/scores/hot-cross-buns.mid" > "$prefix/out.txt"
+[ "$(tail -n 1 "$prefix/out.txt")" = Closed ] || fail "pitchime-live did not end with Closed"
 if [ -e "$bin/pitchime-import" ]; then "$bin/pitchime-import" --version; fi
 
 for program in "$bin"/*; do

@@ -1,8 +1,9 @@
 // The tests' MIDI keyboard: a JACK client that connects its MIDI output to
-// the input PORT (its whole JACK name) and sends every MESSAGE (hex bytes
-// joined by commas: 90,3c,64) in the first process cycle that finds the
-// connection made, so that none is sent before the connection carries
-// data; then it keeps the connection until its standard input ends.
+// the input PORT (its whole JACK name; "-": it waits to be connected to)
+// and sends every MESSAGE (hex bytes joined by commas: 90,3c,64) in the
+// first process cycle that finds the connection made, so that none is sent
+// before the connection carries data; then it keeps the connection until
+// its standard input ends.
 //   jack_send PORT MESSAGE...
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
     s.port = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     jack_set_process_callback(client, process, &s);
     if (s.port == nullptr || jack_activate(client) != 0 ||
-        jack_connect(client, jack_port_name(s.port), argv[1]) != 0) {
+        (std::string(argv[1]) != "-" && jack_connect(client, jack_port_name(s.port), argv[1]) != 0)) {
         std::fprintf(stderr, "jack_send: cannot connect to %s\n", argv[1]);
         return 1;
     }
