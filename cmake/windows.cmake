@@ -8,6 +8,12 @@
 if(MINGW)
   # Release programs carry no symbol tables (-s), which more than halves them.
   add_link_options(-static "$<$<CONFIG:Release,MinSizeRel>:-s>")
+  # std::counting_semaphore on MinGW: GCC 12's libstdc++ builds it on its
+  # generic atomic wait, a mutex and condition variable pool, which now and
+  # then misses a wake-up (the live player's playing thread then sleeps
+  # for ever). This switch builds it on winpthreads' sem_t instead: a
+  # kernel semaphore whose post is never lost.
+  add_compile_definitions(_GLIBCXX_USE_POSIX_SEMAPHORE=1)
 elseif(MSVC)
   set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
   # The code uses the standard C library (fopen, getenv) on purpose; MSVC
