@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/live_stats.h"
 #include "board/board_port.h"
 #include "console/console.h"
 #include "live/file_events.h"
@@ -39,19 +40,8 @@ using namespace pitchime;
 
 namespace {
 
-double percentile(std::vector<double> values, double share) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(share * values.size()))];
-}
-
-std::int64_t threadCpuUs(std::thread& thread) {
-    clockid_t clock;
-    timespec t{};
-    if (pthread_getcpuclockid(thread.native_handle(), &clock) != 0 || clock_gettime(clock, &t) != 0)
-        return -1;
-    return std::int64_t{t.tv_sec} * 1000000 + t.tv_nsec / 1000;
-}
+using bench::percentile;
+using bench::threadCpuUs;
 
 // Every file's notes, idle and busy, for the summary.
 std::vector<double> allLate[2];
