@@ -106,8 +106,10 @@ std::string take(Arguments& args, std::string_view name, const char* text) {
     bool ok = true;
     std::vector<int> numbers;
     int value = 0;
-    if (name == "--port") args.input.port = text;
-    if (name == "--port") args.portGiven = true;
+    if (name == "--port") {
+        args.input.port = text;
+        args.portGiven = true;
+    }
     if (name == "--list") args.list = true;
     if (name == "--api") ok = midiin::parseApi(text, args.input.api);
     if (name == "--trill") args.settings.trill = true;
