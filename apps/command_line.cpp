@@ -127,6 +127,20 @@ bool readWholeFile(const char* path, std::vector<std::uint8_t>& bytes, std::stri
     return !failed;
 }
 
+bool readMidiFile(const char* path, midi::File& file, std::string& error) {
+    std::vector<std::uint8_t> bytes;
+    if (!readWholeFile(path, bytes, error)) return false;
+    midi::Error readError;
+    if (midi::readFile(bytes, file, readError)) return true;
+    error = std::string(path) + ": byte " + std::to_string(readError.offset) + ": " + readError.what;
+    return false;
+}
+
+std::string cutShort(const char* path, const midi::File& file) {
+    return std::string(path) + ": byte " + std::to_string(file.cutAt) + ": the file ends inside track " +
+           std::to_string(file.cutTrack + 1);
+}
+
 std::string writeWhole(const char* path, std::string_view bytes) {
     namespace fs = std::filesystem;
     const std::string temporary =

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "midi/midi_file.h"
+
 namespace pitchime::apps {
 
 struct Program {
@@ -69,6 +71,14 @@ bool parseNumberList(std::string_view text, int high, std::vector<int>& numbers)
 // "PATH: cannot read: why" in `error`, when it cannot (a directory cannot
 // be opened).
 bool readWholeFile(const char* path, std::vector<std::uint8_t>& bytes, std::string& error);
+
+// Reads the MIDI file at `path`; false, with "PATH: cannot open: why" or
+// "PATH: byte N: what" in `error`, when it cannot be read or is no MIDI
+// file. A file cut short is read up to where it stops (see cutShort).
+bool readMidiFile(const char* path, midi::File& file, std::string& error);
+
+// "PATH: byte N: the file ends inside track T" for a file cut short.
+std::string cutShort(const char* path, const midi::File& file);
 
 // Writes `bytes` to a new file beside `path` and renames it to `path`, so
 // that `path` is whole or as it was; a file there is replaced, a directory

@@ -182,20 +182,13 @@ int main(int argc, char** argv) {
     Arguments args;
     if (const int status = parseArguments(argc, argv, args); status >= 0) return status;
 
-    std::vector<std::uint8_t> bytes;
-    std::string error;
-    if (!apps::readWholeFile(args.in, bytes, error)) return apps::failure(program, error);
     pitchime::midi::File file;
-    pitchime::midi::Error readError;
-    if (!pitchime::midi::readFile(bytes, file, readError)) {
-        return apps::failure(program, std::string(args.in) + ": byte " + std::to_string(readError.offset) +
-                                          ": " + readError.what);
-    }
+    std::string error;
+    if (!apps::readMidiFile(args.in, file, error)) return apps::failure(program, error);
 
     if (file.cutTrack >= 0) {
         // A file cut short (a download that stopped): what it holds is played.
-        const std::string cut = std::string(args.in) + ": byte " + std::to_string(file.cutAt) +
-                                ": the file ends inside track " + std::to_string(file.cutTrack + 1);
+        const std::string cut = apps::cutShort(args.in, file);
         if (file.notes.empty() && !args.info) return apps::failure(program, cut + ", before any note");
         std::fprintf(stderr, "%s: %s; importing the notes before it\n", program.name, cut.c_str());
     }

@@ -155,20 +155,12 @@ int listSources(const Arguments& args) {
 
 // The file's messages; false, with the reason told, when it cannot be read.
 bool readEvents(const Arguments& args, std::vector<live::FileEvent>& events) {
-    std::vector<std::uint8_t> bytes;
-    std::string error;
-    if (!apps::readWholeFile(args.file, bytes, error)) return apps::failure(program, error), false;
     midi::File file;
-    midi::Error readError;
-    if (!midi::readFile(bytes, file, readError)) {
-        apps::failure(program, std::string(args.file) + ": byte " + std::to_string(readError.offset) + ": " +
-                                   readError.what);
-        return false;
-    }
+    std::string error;
+    if (!apps::readMidiFile(args.file, file, error)) return apps::failure(program, error), false;
     if (file.cutTrack >= 0)
-        std::fprintf(stderr,
-                     "%s: %s: byte %zu: the file ends inside track %d; playing what comes before it\n",
-                     program.name, args.file, file.cutAt, file.cutTrack + 1);
+        std::fprintf(stderr, "%s: %s; playing what comes before it\n", program.name,
+                     apps::cutShort(args.file, file).c_str());
     // Without --melody, the part the importer would take for the tune, of
     // the channels played.
     voicing::Melody melody;
